@@ -1,0 +1,46 @@
+// Executes one request text against the command table and the loaded driver.
+#pragma once
+
+#include <boost/function.hpp>
+#include <map>
+#include <string>
+
+#include "command/RequestText.h"
+#include "command/Result.h"
+#include "instrument/DriverEntryPoints.h"
+
+namespace nelko {
+
+using CommandHandler = boost::function<Result(const std::string&, const Parameters&)>;
+using CommandTable = std::map<std::string, CommandHandler>;
+
+class Instrument {
+public:
+    Instrument();
+    ~Instrument();
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    // Never lets a standard exception escape; other exceptions pass through.
+    Result Execute(const std::string& request);
+
+    bool LoadDriver(const std::string& name);
+    void UnloadDriver();
+    Result OnInit(const Parameters& parameters);
+
+    const CommandTable& Commands() const { return commandTable_; }
+
+private:
+    bool DriverLoaded() const { return driverModule_.IsLoaded(); }
+
+#define NELKO_DECLARE_HANDLER(name) Result On##name(const std::string& command, const Parameters& parameters);
+#include "command/TableCommands.inc"
+#undef NELKO_DECLARE_HANDLER
+
+    // Destroyed in reverse order: the table first, then the library is released.
+    DriverModule driverModule_;
+    DriverEntryPoints driver_;
+    CommandTable commandTable_;
+};
+
+}  // namespace nelko

@@ -1,0 +1,14 @@
+#include "command/Result.h"
+
+namespace nelko {
+
+std::string Result::ToString() const {
+    std::string response = ok ? "OK" : "ERROR";
+    if (!text.empty()) {
+        response += '|';
+        response += text;
+    }
+    return response;
+}
+
+}  // namespace nelko

@@ -1,0 +1,57 @@
+// The add-in's trace log: one self-contained open/write/close per entry, emptied by the
+// first entry of a process, appended to by every later one.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace nelko {
+
+// The stream of one log entry. Opening may fail; writing to a failed stream does nothing.
+class LogStream {
+public:
+    explicit LogStream(platform::FileHandle file) : file_(file) {}
+    LogStream(LogStream&& other) noexcept : file_(other.file_) { other.file_ = platform::kInvalidFile; }
+    LogStream(const LogStream&) = delete;
+    LogStream& operator=(const LogStream&) = delete;
+    LogStream& operator=(LogStream&&) = delete;
+    ~LogStream() { Close(); }
+
+    bool IsOpen() const { return file_ != platform::kInvalidFile; }
+    void Write(const char* data, std::size_t size) { platform::WriteToFile(file_, data, size); }
+    void Close() {
+        platform::CloseFile(file_);
+        file_ = platform::kInvalidFile;
+    }
+
+private:
+    platform::FileHandle file_;
+};
+
+std::string GetLogFilePath();
+LogStream OpenLogFile();
+// One time-stamped line: "DD.MM.YYYY - HH:MM:SS  message" and a line end.
+void WriteLogLine(LogStream& stream, const std::string& message);
+// Text without time stamp, ended with a line end.
+void WriteLogRawLine(LogStream& stream, const std::string& text);
+void CloseLogFile(LogStream& stream);
+
+// Open, write one time-stamped line, close: what nearly every caller wants.
+void Trace(const std::string& message);
+
+// Formats the time-stamped line into `out` (exposed for its exact layout).
+void FormatLogLine(const platform::LocalTime& time, const std::string& message, std::string& out);
+
+// Where tests point the log instead of the temporary directory and wall clock. An empty
+// directory or clock restores the production behaviour.
+struct LogTestSeam {
+    std::string directory;
+    std::function<platform::LocalTime()> clock;
+};
+void SetLogTestSeam(LogTestSeam seam);
+// Makes the next open truncate again, as the first entry of a new process does.
+void ResetLogFirstOpenForTesting();
+
+}  // namespace nelko

@@ -1,0 +1,78 @@
+// Everything the add-in needs from the operating system, behind one small interface.
+// One implementation file per OS: Platform_posix.cpp, Platform_win.cpp.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace nelko::platform {
+
+// ---- Trace log support ----------------------------------------------------------
+
+// The per-user temporary directory, as the OS reports it (on Windows with its trailing
+// backslash), or the OS's fallback when it cannot be had.
+std::string TemporaryDirectory();
+
+// Separator placed between the temporary directory and the log file name.
+extern const char* const kLogPathSeparator;
+
+struct LocalTime {
+    int year;
+    int month;  // 1..12
+    int day;    // 1..31
+    int hour;   // 0..23
+    int minute;
+    int second;
+};
+LocalTime CurrentLocalTime();
+
+// A file opened for one log entry. Invalid handles are accepted everywhere and ignored,
+// so a log that cannot be opened costs nothing but the failed open.
+using FileHandle = long long;
+inline constexpr FileHandle kInvalidFile = -1;
+
+// Opens (creating when missing) for writing, truncating or appending. Never follows a
+// symbolic link at the final path component, and creates the file readable by its owner
+// only: the log sits in a shared directory under a fixed name.
+FileHandle OpenLogFileForWriting(const std::string& path, bool truncate);
+// Writes all bytes; line feeds become the platform's text-mode line end.
+void WriteToFile(FileHandle file, const char* data, std::size_t size);
+void CloseFile(FileHandle file);
+
+// ---- Dynamic libraries -----------------------------------------------------------
+
+using LibraryHandle = void*;
+
+// Path of an instrument driver library with the given base name in the current
+// directory (".\NAME.dll", "./NAME.so"); empty when it cannot be formed.
+std::string DriverLibraryPath(const std::string& baseName);
+// Loads the library at exactly this path; null on failure.
+LibraryHandle OpenLibrary(const std::string& path);
+// The export of this exact name, or null.
+void* FindExport(LibraryHandle library, const char* name);
+void CloseLibrary(LibraryHandle library);
+
+// ---- User interface --------------------------------------------------------------
+
+// A modal message with one OK button and no owner window (a line on standard error
+// where there is no desktop message box).
+void ShowMessage(const std::string& text, const std::string& caption);
+
+// ---- Library lifetime --------------------------------------------------------------
+
+// Reports the add-in library's load and unload to the given callbacks. Defined as a
+// static object after the process-wide objects, so that attach comes after they are all
+// built and detach before any of them is destroyed.
+class LibraryLifetimeHooks {
+public:
+    using Callback = void (*)();
+    LibraryLifetimeHooks(Callback onAttach, Callback onDetach);
+    ~LibraryLifetimeHooks();
+    LibraryLifetimeHooks(const LibraryLifetimeHooks&) = delete;
+    LibraryLifetimeHooks& operator=(const LibraryLifetimeHooks&) = delete;
+
+private:
+    Callback onDetach_;
+};
+
+}  // namespace nelko::platform

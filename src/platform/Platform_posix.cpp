@@ -1,0 +1,82 @@
+// POSIX implementation of the platform interface (Linux clients through FreeRDP).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/Platform.h"
+
+namespace nelko::platform {
+
+const char* const kLogPathSeparator = "/";
+
+std::string TemporaryDirectory() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    return (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";
+}
+
+LocalTime CurrentLocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    localtime_r(&now, &parts);
+    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+            parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+FileHandle OpenLogFileForWriting(const std::string& path, bool truncate) {
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, S_IRUSR | S_IWUSR);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidFile : fd;
+}
+
+void WriteToFile(FileHandle file, const char* data, std::size_t size) {
+    if (file == kInvalidFile) return;
+    while (size > 0) {
+        const ssize_t written = ::write(static_cast<int>(file), data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void CloseFile(FileHandle file) {
+    if (file != kInvalidFile) ::close(static_cast<int>(file));
+}
+
+std::string DriverLibraryPath(const std::string& baseName) { return "./" + baseName + ".so"; }
+
+LibraryHandle OpenLibrary(const std::string& path) {
+    // RTLD_LOCAL keeps one driver's symbols from resolving another's.
+    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindExport(LibraryHandle library, const char* name) {
+    return library == nullptr ? nullptr : ::dlsym(library, name);
+}
+
+void CloseLibrary(LibraryHandle library) {
+    if (library != nullptr) ::dlclose(library);
+}
+
+void ShowMessage(const std::string& text, const std::string& caption) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+// A shared object has no load notification of its own: the hooks object's construction
+// and destruction stand in for it, at dlopen/dlclose and at process exit alike.
+LibraryLifetimeHooks::LibraryLifetimeHooks(Callback onAttach, Callback onDetach) : onDetach_(onDetach) {
+    onAttach();
+}
+
+LibraryLifetimeHooks::~LibraryLifetimeHooks() { onDetach_(); }
+
+}  // namespace nelko::platform

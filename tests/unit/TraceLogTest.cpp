@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "LogFixture.h"
+
+namespace nelko::test {
+namespace {
+
+using TraceLogTest = LogFixture;
+
+TEST_F(TraceLogTest, WritesTimeStampedLinesByteForByte) {
+    using namespace std::string_literals;
+    Trace("ProcessAttach");
+    Trace("");
+    Trace("a\0b|\"c\"\nsecond line"s);
+    EXPECT_EQ(LogText(),
+              "08.03.2026 - 07:05:09  ProcessAttach\n"
+              "08.03.2026 - 07:05:09  \n"
+              "08.03.2026 - 07:05:09  a\0b|\"c\"\nsecond line\n"s);
+}
+
+TEST_F(TraceLogTest, PadsEveryFieldAndKeepsWiderValues) {
+    std::string line;
+    FormatLogLine({987, 12, 31, 23, 59, 58}, "x", line);
+    EXPECT_EQ(line, "31.12.0987 - 23:59:58  x\n");
+    FormatLogLine({12345, 1, 2, 3, 4, 5}, "x", line);
+    EXPECT_EQ(line, "02.01.12345 - 03:04:05  x\n");
+}
+
+TEST_F(TraceLogTest, FirstEntryTruncatesLaterEntriesAppend) {
+    WriteFile(LogPath(), "left over from an earlier process\n");
+    Trace("first");
+    Trace("second");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"first", "second"}));
+
+    // A deleted log is created again and appended to, never emptied a second time.
+    RemoveFile(LogPath());
+    Trace("third");
+    Trace("fourth");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"third", "fourth"}));
+
+    // The next process starts over.
+    ResetLogFirstOpenForTesting();
+    Trace("new process");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"new process"}));
+}
+
+TEST_F(TraceLogTest, FailedFirstOpenIsSilentAndDoesNotTruncateLater) {
+    WriteFile(LogPath(), "earlier\n");
+    SetLogTestSeam({dir.File("missing-folder"), [] { return platform::LocalTime{2026, 3, 8, 7, 5, 9}; }});
+    Trace("dropped");
+    SetLogTestSeam({dir.Path(), [] { return platform::LocalTime{2026, 3, 8, 7, 5, 9}; }});
+    Trace("kept");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"earlier", "kept"}));
+}
+
+TEST_F(TraceLogTest, RawLinesCarryNoTimeStamp) {
+    LogStream stream = OpenLogFile();
+    WriteLogRawLine(stream, "Virtual channel init successful");
+    CloseLogFile(stream);
+    Trace("after");
+    EXPECT_EQ(LogText(), "Virtual channel init successful\n08.03.2026 - 07:05:09  after\n");
+}
+
+}  // namespace
+}  // namespace nelko::test
