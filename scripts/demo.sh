@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the add-in, the simulated instrument and the console tool, then runs a whole
+# calibration and measurement session through the add-in's local entry.
+# Installs the Debian packages it needs when they are missing (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/install-deps.sh core
+cmake -S "$root" -B "$root/build/demo" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$root/build/demo" -j"$(nproc)" --target nelko-console NelkoClientDriver NelkoSimulator
+cd "$root/build/demo/bin"
+export TMPDIR=${TMPDIR:-/tmp}
+./nelko-console --chart --script "$root/tools/console/demo-session.txt" "$@"
+echo
+echo "Trace log of this session: $TMPDIR/NelkoClientDriver.log"

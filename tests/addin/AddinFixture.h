@@ -1,0 +1,55 @@
+// Loads the add-in once per test process, with its trace log in a private folder, and
+// reads back what each test added to the log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "AddinLibrary.h"
+#include "StandInClient.h"
+#include "TestSupport.h"
+
+namespace nelko::test {
+
+class AddinFixture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (library.handle != nullptr) return;
+        logDir = std::make_unique<TempDir>();
+        SetTemporaryDirectoryEnvironment(logDir->Path());
+        ASSERT_TRUE(library.Load()) << AddinLibraryPath();
+    }
+
+    void SetUp() override { mark = LogText().size(); }
+
+    static std::string LogText() { return ReadFile(logDir->File("NelkoClientDriver.log")); }
+    // Log lines written since the test started (or since the last call of Mark).
+    std::vector<std::string> NewMessages() const { return LogMessages(LogText().substr(mark)); }
+    void Mark() { mark = LogText().size(); }
+
+    std::string Simulate(const std::string& request, std::uint32_t bufferSize = 1 << 20) {
+        std::string buffer(bufferSize, '\x7f');
+        std::uint32_t length = 12345;
+        library.SimulationExecute(request.c_str(), buffer.data(), bufferSize, &length);
+        return buffer.substr(0, length);
+    }
+
+    static inline AddinLibrary library;
+    static inline std::unique_ptr<TempDir> logDir;
+    std::size_t mark = 0;
+};
+
+// A fixture with the stand-in client entered and connected.
+class ConnectedFixture : public AddinFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(client.Enter(library.VirtualChannelEntry));
+        client.Connect();
+        AddinFixture::SetUp();
+    }
+
+    StandInClient client;
+};
+
+}  // namespace nelko::test

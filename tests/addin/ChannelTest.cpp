@@ -1,0 +1,209 @@
+// The add-in driven through its exports by a stand-in Remote Desktop client.
+#include <cstring>
+
+#include "AddinFixture.h"
+
+namespace nelko::test {
+namespace {
+
+using namespace std::string_literals;
+using Lines = std::vector<std::string>;
+
+using RegistrationTest = AddinFixture;
+
+TEST_F(RegistrationTest, RegistersBothChannelsAndTraces) {
+    StandInClient client;
+    EXPECT_EQ(client.Enter(library.VirtualChannelEntry), TRUE);
+    ASSERT_EQ(client.registrations.size(), 1u);
+    const auto& registration = client.registrations[0];
+    ASSERT_EQ(registration.channels.size(), 2u);
+    EXPECT_STREQ(registration.channels[0].name, "NlkCmd1");
+    EXPECT_STREQ(registration.channels[1].name, "NlkDta1");
+    EXPECT_EQ(registration.channels[0].options, 0x44800000u);
+    EXPECT_EQ(registration.channels[1].options, 0x44800000u);
+    EXPECT_EQ(registration.version, 1u);
+    EXPECT_TRUE(client.opens.empty());
+    EXPECT_EQ(NewMessages(), (Lines{"VirtualChannelEntry", "Init", "InitVirtualChannels", "Command channel: NlkCmd1",
+                                    "Data channel: NlkDta1", "Virtual channel init successful"}));
+    // A raw line: no time stamp before it.
+    EXPECT_NE(LogText().find("\nVirtual channel init successful\n"), std::string::npos);
+}
+
+TEST_F(RegistrationTest, RefusedRegistrationReturnsFalse) {
+    StandInClient client;
+    client.initResult = 15;
+    EXPECT_EQ(client.Enter(library.VirtualChannelEntry), FALSE);
+    EXPECT_EQ(NewMessages().back(), "Virtual channel init failed (15)");
+    // A second entry with a working client registers again.
+    client.initResult = CHANNEL_RC_OK;
+    EXPECT_EQ(client.Enter(library.VirtualChannelEntry), TRUE);
+    EXPECT_EQ(client.registrations.size(), 2u);
+}
+
+using InitEventTest = ConnectedFixture;
+
+TEST_F(InitEventTest, EventTableAndOpening) {
+    ASSERT_EQ(client.opens.size(), 2u);
+    EXPECT_EQ(client.opens[0].name, "NlkCmd1");
+    EXPECT_EQ(client.opens[1].name, "NlkDta1");
+
+    client.InitEvent(CHANNEL_EVENT_INITIALIZED);
+    client.InitEvent(CHANNEL_EVENT_V1_CONNECTED);
+    client.InitEvent(CHANNEL_EVENT_DISCONNECTED);
+    client.InitEvent(CHANNEL_EVENT_TERMINATED);
+    client.InitEvent(77);
+    EXPECT_EQ(client.opens.size(), 2u);
+    client.Connect("host");
+    EXPECT_EQ(client.opens.size(), 4u);
+    EXPECT_EQ(client.closeCalls, 0);
+    EXPECT_EQ(NewMessages(), (Lines{"VirtualChannelInitEvent", "-Channel initialized", "VirtualChannelInitEvent",
+                                    "-Channel V1 connected (old server)", "VirtualChannelInitEvent",
+                                    "-Channel disconnected", "VirtualChannelInitEvent", "-Channel terminated",
+                                    "VirtualChannelInitEvent", "!!! Unknown event !!!", "VirtualChannelInitEvent",
+                                    "-Channel connected - host\0\0"s, "OnVirtualChannelClientConnected"}));
+}
+
+using RequestTest = ConnectedFixture;
+
+TEST_F(RequestTest, OneRequestTracedAndAnsweredOnTheDataChannel) {
+    client.Send("Hello|");
+    ASSERT_EQ(client.writes.size(), 1u);
+    EXPECT_EQ(client.writes[0].openHandle, StandInClient::kDataHandle);
+    EXPECT_EQ(client.writes[0].data, "OK|Hello");
+    EXPECT_NE(client.writes[0].userData, nullptr);
+    client.WriteComplete(client.writes[0].userData);
+    EXPECT_EQ(NewMessages(),
+              (Lines{"VirtualChannelOpenEvent", "-Event \"Data received\": \"Hello|\0\0\""s,
+                     "OnVirtualChannelDataReceived", "--> Hello|\0\0"s, "Hello -> Hello", "<-- OK|Hello",
+                     "VirtualChannelOpenEvent", "-Event \"Write complete\""}));
+}
+
+TEST_F(RequestTest, ChannelTextsCarryTwoNuls) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Measure", "ERROR|Unknown command \"Measure\0\0\""s},
+        {"", "ERROR|Unknown command \"\0\0\""s},
+        {"Hello", "OK|Hello"},
+        {"Measure|", "ERROR|No driver loaded"},
+    };
+    for (const auto& [request, response] : cases) {
+        client.Send(request, StandInClient::kDataHandle);  // either channel serves requests
+        EXPECT_EQ(client.writes.back().data, response);
+        EXPECT_EQ(client.writes.back().openHandle, StandInClient::kDataHandle);
+    }
+    client.CompleteAllWrites();
+}
+
+TEST_F(RequestTest, WriteFailuresAreTracedByCode) {
+    const std::pair<UINT, std::string> cases[] = {
+        {4, "CHANNEL_RC_NOT_CONNECTED)"}, {7, "CHANNEL_RC_BAD_CHANNEL_HANDLE)"}, {12, "CHANNEL_RC_NO_MEMORY)"},
+        {16, "CHANNEL_RC_NULL_DATA)"},    {17, "CHANNEL_RC_ZERO_LENGTH)"},       {1, "?]"}};
+    for (const auto& [code, suffix] : cases) {
+        client.writeResult = code;
+        Mark();
+        client.Send("Hello|");
+        EXPECT_EQ(NewMessages().back(), "! Sending response failed (" + suffix);
+    }
+}
+
+TEST_F(RequestTest, ResponseLengthLimitIs1600) {
+    client.Send("Init|TestDriver|");
+    TestDriverControl driver = TestDriverControl::Attach();
+    ASSERT_NE(driver.SetText, nullptr);
+
+    const std::string fits(1597, 'x');  // "OK|" + 1597 = 1600
+    driver.SetText(fits.c_str());
+    client.Send("GetSerialNumber|");
+    EXPECT_EQ(client.writes.back().data, "OK|" + fits);
+
+    const std::string tooLong(1598, 'y');
+    driver.SetText(tooLong.c_str());
+    Mark();
+    client.Send("GetSerialNumber|");
+    EXPECT_EQ(client.writes.back().data, "ERROR|Response too long");
+    EXPECT_TRUE(ContainsInOrder(NewMessages(), {"<-- OK|" + tooLong, "! Sending response failed (Response too long)",
+                                                "<-- ERROR|Response too long"}));
+    client.CompleteAllWrites();
+}
+
+TEST_F(RequestTest, ChunkedMessagesAreExecutedOnceWhole) {
+    client.Send("Init|TestDriver|");
+    TestDriverControl driver = TestDriverControl::Attach();
+    ASSERT_NE(driver.Reset, nullptr);
+    const std::string argument(4000, 'a');
+    const std::string request = "Execute|" + argument + "|";
+    const std::size_t chunkSizes[] = {1600, 1, 7};
+    for (std::size_t chunkSize : chunkSizes) {
+        SCOPED_TRACE(chunkSize);
+        driver.Reset();
+        const std::size_t writesBefore = client.writes.size();
+        Mark();
+        client.SendChunked(request, chunkSize);
+        EXPECT_EQ(driver.Calls(), "Execute(\"" + argument + "\")\n");
+        EXPECT_EQ(client.writes.size(), writesBefore + 1);
+        const Lines lines = NewMessages();
+        const auto received = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("-Event \"Data received\": \"", 0) == 0;
+        });
+        EXPECT_EQ(static_cast<std::size_t>(received), (request.size() + chunkSize - 1) / chunkSize);
+        EXPECT_TRUE(ContainsInOrder(lines, {"--> " + request + "\0\0"s, "Command Execute (" + argument + ")"}));
+    }
+    client.CompleteAllWrites();
+}
+
+TEST_F(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
+    client.Send("Init|TestDriver|");
+    TestDriverControl driver = TestDriverControl::Attach();
+    ASSERT_NE(driver.Reset, nullptr);
+    const std::size_t cap = 1024 * 1024;
+    const std::string atCap = "Execute|" + std::string(cap - 9, 'b') + "|";
+    ASSERT_EQ(atCap.size(), cap);
+
+    driver.Reset();
+    client.SendChunked(atCap, 64 * 1024);
+    EXPECT_EQ(driver.Calls(), "Execute(\"" + std::string(cap - 9, 'b') + "\")\n");
+
+    driver.Reset();
+    Mark();
+    client.SendChunked(atCap + "x", 64 * 1024);
+    EXPECT_EQ(driver.Calls(), std::string());
+    EXPECT_EQ(client.writes.back().data, "ERROR|Request too long");
+    EXPECT_TRUE(ContainsInOrder(NewMessages(), {"! Request discarded (Request too long)", "<-- ERROR|Request too long"}));
+
+    // The same in one event, as a client that does not chunk would deliver it.
+    driver.Reset();
+    client.Send(atCap + "x");
+    EXPECT_EQ(driver.Calls(), std::string());
+    EXPECT_EQ(client.writes.back().data, "ERROR|Request too long");
+    client.CompleteAllWrites();
+}
+
+TEST_F(RequestTest, ReconnectKeepsTheDriver) {
+    client.Send("Init|TestDriver|");
+    client.InitEvent(CHANNEL_EVENT_DISCONNECTED);
+    client.Connect();
+    client.Send("Measure|");
+    EXPECT_EQ(client.writes.back().data, "OK|true");
+    client.CompleteAllWrites();
+}
+
+TEST_F(RequestTest, OddOpenEventsAreHarmless) {
+    int unknown = 0;
+    client.WriteComplete(&unknown);
+    client.WriteCancelled(nullptr);
+    client.OpenEvent(StandInClient::kCommandHandle, 55, nullptr, 0, 0, 0);
+    // Data pointer missing although a length is given: no data, so the message stays
+    // incomplete; the next whole message is served as usual.
+    client.OpenEvent(StandInClient::kCommandHandle, CHANNEL_EVENT_DATA_RECEIVED, nullptr, 10, 10, 3);
+    EXPECT_TRUE(client.writes.empty());
+    client.Send("Hello|");
+    EXPECT_EQ(client.Responses(), Lines{"OK|Hello"});
+    const Lines lines = NewMessages();
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 5),
+              (Lines{"VirtualChannelOpenEvent", "-Event \"Write complete\"", "VirtualChannelOpenEvent",
+                     "-Event \"Write cancelled\"", "VirtualChannelOpenEvent"}));
+    EXPECT_EQ(lines[5], "VirtualChannelOpenEvent");
+    client.CompleteAllWrites();
+}
+
+}  // namespace
+}  // namespace nelko::test

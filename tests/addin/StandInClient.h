@@ -1,0 +1,78 @@
+// A stand-in for the Remote Desktop client: hands the add-in an entry-point table whose
+// functions record every call and return codes the test chooses, and delivers events
+// through the callbacks the add-in registered.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "AddinLibrary.h"
+
+namespace nelko::test {
+
+class StandInClient {
+public:
+    StandInClient();
+    ~StandInClient();
+    StandInClient(const StandInClient&) = delete;
+    StandInClient& operator=(const StandInClient&) = delete;
+
+    // Codes the recording functions return.
+    UINT initResult = CHANNEL_RC_OK;
+    UINT writeResult = CHANNEL_RC_OK;
+
+    // What the add-in did.
+    struct Registration {
+        std::vector<CHANNEL_DEF> channels;
+        ULONG version = 0;
+        PCHANNEL_INIT_EVENT_FN initEvent = nullptr;
+    };
+    struct Open {
+        std::string name;
+        PCHANNEL_OPEN_EVENT_FN openEvent = nullptr;
+    };
+    struct Write {
+        DWORD openHandle;
+        std::string data;
+        void* userData;
+    };
+    std::vector<Registration> registrations;
+    std::vector<Open> opens;
+    std::vector<Write> writes;
+    int closeCalls = 0;
+
+    CHANNEL_ENTRY_POINTS EntryPoints() const;
+    BOOL Enter(VirtualChannelEntryFn entry);
+
+    // Init events.
+    void InitEvent(UINT event, const std::string& data = std::string());
+    void Connect(const std::string& server = "server.example") { InitEvent(CHANNEL_EVENT_CONNECTED, server); }
+
+    // Open events, through the callback registered with the last open.
+    void OpenEvent(DWORD openHandle, UINT event, const void* data, UINT32 length, UINT32 total, UINT32 flags);
+    // A whole message in one event, on the given channel's handle.
+    void Send(const std::string& message, DWORD openHandle = kCommandHandle);
+    // A message cut into chunks of the given size, flagged first/last as the client does.
+    void SendChunked(const std::string& message, std::size_t chunkSize, DWORD openHandle = kCommandHandle);
+    void WriteComplete(void* userData) { OpenEvent(kDataHandle, CHANNEL_EVENT_WRITE_COMPLETE, userData, 0, 0, 0); }
+    void WriteCancelled(void* userData) { OpenEvent(kDataHandle, CHANNEL_EVENT_WRITE_CANCELLED, userData, 0, 0, 0); }
+    // Acknowledges every write so far.
+    void CompleteAllWrites();
+
+    std::vector<std::string> Responses() const;
+
+    static constexpr DWORD kCommandHandle = 101;
+    static constexpr DWORD kDataHandle = 102;
+
+private:
+    static UINT VCAPITYPE Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
+                               PCHANNEL_INIT_EVENT_FN callback);
+    static UINT VCAPITYPE OpenChannel(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
+                                      PCHANNEL_OPEN_EVENT_FN callback);
+    static UINT VCAPITYPE Close(DWORD openHandle);
+    static UINT VCAPITYPE WriteData(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData);
+
+    std::size_t acknowledged_ = 0;
+};
+
+}  // namespace nelko::test
