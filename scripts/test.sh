@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${NELKO_JOBS:-$(nproc)}
 
-bash scripts/install-deps.sh core test || exit 1
+bash scripts/install-deps.sh core test analysis e2e windows || exit 1
 
 passed=0
 failed=0
@@ -32,7 +32,40 @@ linux_suite() {
     ctest --test-dir "$root/build/linux" -j"$jobs" --output-on-failure --timeout 300
 }
 
-stage "Linux build and tests" linux_suite
+# The same suites built by clang with AddressSanitizer (leak checks included) and
+# UndefinedBehaviorSanitizer; any report fails the test that caused it. (The real-client
+# sessions run only in the plain build: xfreerdp itself is not instrumented.)
+sanitizer_suite() {
+  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_SANITIZE=ON >/dev/null &&
+    cmake --build "$root/build/asan" -j"$jobs" &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --test-dir "$root/build/asan" -j"$jobs" -LE e2e --output-on-failure --timeout 600
+}
+
+# clang-tidy over the clang build's compile commands, and cppcheck.
+static_analysis() {
+  local sources
+  sources=$(git -C "$root" ls-files '*.cpp' | grep -v '_win\.cpp$')
+  (cd "$root" && echo "$sources" | xargs -P"$jobs" -n8 clang-tidy -p build/asan --quiet 2>/dev/null) &&
+    (cd "$root" && cppcheck --library=googletest --library=boost --enable=warning,performance,portability \
+      --std=c++17 --error-exitcode=1 --inline-suppr --quiet -j"$jobs" --suppress=missingIncludeSystem \
+      -I src -I drivers -I tests/support -I tests/addin src drivers tests tools)
+}
+
+# Windows DLLs and test programs cross-built with mingw-w64, tests run under Wine.
+windows_suite() {
+  local arch=$1 dir="$root/build/win-$1"
+  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake --build "$dir" -j"$jobs" &&
+    ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
+}
+
+stage "Linux build and tests (with real-client sessions)" linux_suite
+stage "Sanitizer build and tests" sanitizer_suite
+stage "Static analysis" static_analysis
+stage "Windows x86_64 build and tests under Wine" windows_suite x86_64
+stage "Windows i686 build and tests under Wine" windows_suite i686
 
 echo
 for name in "${failures[@]}"; do echo "failed: $name"; done

@@ -104,7 +104,7 @@ Result Instrument::OnGetSpectralDataAll(const std::string&, const Parameters& pa
     const std::int32_t first = ParseInt(parameters[0]);
     if (!DriverLoaded()) return NoDriverLoaded();
     std::string values;
-    values.reserve(kValueCount * 10);
+    values.reserve(std::size_t{kValueCount} * 10);
     for (std::int32_t second = 0; second < kValueCount; ++second) {
         if (second > 0) values += ';';
         AppendFloatDefaultPrecision(values, driver_.GetSpectralData(first, second));

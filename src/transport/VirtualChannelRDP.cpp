@@ -39,7 +39,7 @@ std::string ChannelDataToString(const void* data, std::uint32_t count) {
     return text;
 }
 
-VirtualChannelRDP::VirtualChannelRDP() : instrument(nullptr) {
+VirtualChannelRDP::VirtualChannelRDP() {
     Trace(std::string("VirtualChannelRDP (") + __DATE__ + __TIME__ + " R)");
 }
 
@@ -72,7 +72,7 @@ bool VirtualChannelRDP::InitVirtualChannels() {
 
     // A client that hands over no init function gets the failure it would report itself.
     const UINT code = pVirtualChannelInit == nullptr
-                          ? static_cast<UINT>(CHANNEL_RC_INITIALIZATION_ERROR)
+                          ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
                           : pVirtualChannelInit(&initHandle, channels, 2, VIRTUAL_CHANNEL_VERSION_WIN2000,
                                                 VirtualChannelInitEvent);
 

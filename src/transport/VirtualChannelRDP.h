@@ -22,7 +22,7 @@ public:
     // The longest response written to the channel: one chunk.
     static constexpr std::size_t MaxResponseLength = 1600;
     // The longest request accepted; a longer message is discarded unexecuted.
-    static constexpr std::size_t MaxRequestLength = 1024 * 1024;
+    static constexpr std::size_t MaxRequestLength = std::size_t{1024} * 1024;
 
     VirtualChannelRDP();
     ~VirtualChannelRDP();
@@ -60,7 +60,7 @@ private:
     LPVOID initHandle = nullptr;
     DWORD commandOpenHandle = 0;
     DWORD dataOpenHandle = 0;
-    Instrument* instrument;
+    Instrument* instrument = nullptr;  // created by the first request
 
     std::map<DWORD, PartialMessage> partialMessages_;
     // Each response buffer stays alive until the platform reports its write finished.

@@ -26,7 +26,7 @@ TEST_F(RegistrationTest, RegistersBothChannelsAndTraces) {
     EXPECT_EQ(NewMessages(), (Lines{"VirtualChannelEntry", "Init", "InitVirtualChannels", "Command channel: NlkCmd1",
                                     "Data channel: NlkDta1", "Virtual channel init successful"}));
     // A raw line: no time stamp before it.
-    EXPECT_NE(LogText().find("\nVirtual channel init successful\n"), std::string::npos);
+    EXPECT_NE(LogText().find(InFileLineEnds("\nVirtual channel init successful\n")), std::string::npos);
 }
 
 TEST_F(RegistrationTest, RefusedRegistrationReturnsFalse) {
@@ -154,17 +154,18 @@ TEST_F(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
     client.Send("Init|TestDriver|");
     TestDriverControl driver = TestDriverControl::Attach();
     ASSERT_NE(driver.Reset, nullptr);
-    const std::size_t cap = 1024 * 1024;
+    const std::size_t cap = std::size_t{1024} * 1024;
     const std::string atCap = "Execute|" + std::string(cap - 9, 'b') + "|";
     ASSERT_EQ(atCap.size(), cap);
+    constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
     driver.Reset();
-    client.SendChunked(atCap, 64 * 1024);
+    client.SendChunked(atCap, kChunk);
     EXPECT_EQ(driver.Calls(), "Execute(\"" + std::string(cap - 9, 'b') + "\")\n");
 
     driver.Reset();
     Mark();
-    client.SendChunked(atCap + "x", 64 * 1024);
+    client.SendChunked(atCap + "x", kChunk);
     EXPECT_EQ(driver.Calls(), std::string());
     EXPECT_EQ(client.writes.back().data, "ERROR|Request too long");
     EXPECT_TRUE(ContainsInOrder(NewMessages(), {"! Request discarded (Request too long)", "<-- ERROR|Request too long"}));

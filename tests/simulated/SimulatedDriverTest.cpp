@@ -27,8 +27,8 @@ void CalibrateFully(Instrument& dev) {
 }
 
 std::vector<float> Curve(Instrument& dev, int angle) {
-    std::vector<float> values;
-    for (int w = 0; w < kWavelengthCount; ++w) values.push_back(dev.GetSpectralData(angle, w));
+    std::vector<float> values(kWavelengthCount);
+    for (int w = 0; w < kWavelengthCount; ++w) values[w] = dev.GetSpectralData(angle, w);
     return values;
 }
 

@@ -37,6 +37,8 @@ bool ContainsInOrder(const std::vector<std::string>& actual, const std::vector<s
 std::string Printable(const std::string& text);
 
 // Platform bits the tests need beside the product's own layer.
+// The text with each line feed as the log file holds it (CR LF on Windows).
+std::string InFileLineEnds(const std::string& text);
 void SetTemporaryDirectoryEnvironment(const std::string& directory);
 // Whether the library at this path is mapped into the process right now.
 bool IsLibraryResident(const std::string& path);

@@ -31,6 +31,8 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+std::string InFileLineEnds(const std::string& text) { return text; }
+
 std::string DriverFileName(const std::string& baseName) { return baseName + ".so"; }
 
 }  // namespace nelko::test

@@ -1,6 +1,8 @@
 // "Init": loading, replacing, refusing and releasing driver libraries.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "LogFixture.h"
 #include "command/Instrument.h"
 
@@ -66,6 +68,21 @@ TEST_F(DriverLoadingTest, SubFolderBelowCurrentDirectoryIsAllowed) {
     Instrument instrument;
     EXPECT_EQ(instrument.Execute("Init|" + folder + "/Copy|").ToString(), "OK");
     EXPECT_EQ(instrument.Execute("Measure|").ToString(), "OK|true");
+}
+
+// Only the current directory counts, not the folder of the executable or the system's
+// library search order.
+TEST_F(DriverLoadingTest, LoadsFromTheCurrentDirectoryOnly) {
+    const std::filesystem::path home = std::filesystem::current_path();
+    TempDir elsewhere;
+    std::filesystem::current_path(elsewhere.Path());
+    {
+        Instrument instrument;
+        EXPECT_EQ(instrument.Execute("Init|TestDriver|").ToString(), LoadError("TestDriver"));
+        std::filesystem::copy_file(home / DriverFileName("TestDriver"), elsewhere.File(DriverFileName("TestDriver")));
+        EXPECT_EQ(instrument.Execute("Init|TestDriver|").ToString(), "OK");
+    }
+    std::filesystem::current_path(home);
 }
 
 TEST_F(DriverLoadingTest, NamesLeavingTheCurrentDirectoryAreRefusedBeforeLoading) {

@@ -12,10 +12,9 @@ TEST_F(TraceLogTest, WritesTimeStampedLinesByteForByte) {
     Trace("ProcessAttach");
     Trace("");
     Trace("a\0b|\"c\"\nsecond line"s);
-    EXPECT_EQ(LogText(),
-              "08.03.2026 - 07:05:09  ProcessAttach\n"
-              "08.03.2026 - 07:05:09  \n"
-              "08.03.2026 - 07:05:09  a\0b|\"c\"\nsecond line\n"s);
+    EXPECT_EQ(LogText(), InFileLineEnds("08.03.2026 - 07:05:09  ProcessAttach\n"
+                                        "08.03.2026 - 07:05:09  \n"
+                                        "08.03.2026 - 07:05:09  a\0b|\"c\"\nsecond line\n"s));
 }
 
 TEST_F(TraceLogTest, PadsEveryFieldAndKeepsWiderValues) {
@@ -58,7 +57,7 @@ TEST_F(TraceLogTest, RawLinesCarryNoTimeStamp) {
     WriteLogRawLine(stream, "Virtual channel init successful");
     CloseLogFile(stream);
     Trace("after");
-    EXPECT_EQ(LogText(), "Virtual channel init successful\n08.03.2026 - 07:05:09  after\n");
+    EXPECT_EQ(LogText(), InFileLineEnds("Virtual channel init successful\n08.03.2026 - 07:05:09  after\n"));
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+// Windows implementation of the platform interface (the Remote Desktop client's own OS).
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
+#include <climits>
+
+#include "platform/Platform.h"
+
+namespace nelko::platform {
+
+const char* const kLogPathSeparator = "\\";
+
+std::string TemporaryDirectory() {
+    char buffer[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, buffer);
+    if (length == 0 || length > MAX_PATH) return "c:";
+    return std::string(buffer, length);
+}
+
+LocalTime CurrentLocalTime() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+// Text mode turns each line feed into CR LF; sharing stays unrestricted so other
+// programs can read the log while the client runs.
+FileHandle OpenLogFileForWriting(const std::string& path, bool truncate) {
+    int fd = -1;
+    const int flags = _O_WRONLY | _O_CREAT | _O_TEXT | _O_NOINHERIT | (truncate ? _O_TRUNC : _O_APPEND);
+    if (_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return kInvalidFile;
+    return fd;
+}
+
+void WriteToFile(FileHandle file, const char* data, std::size_t size) {
+    if (file == kInvalidFile) return;
+    while (size > 0) {
+        const unsigned int chunk = size > INT_MAX / 2 ? INT_MAX / 2 : static_cast<unsigned int>(size);
+        const int written = _write(static_cast<int>(file), data, chunk);
+        if (written <= 0) return;
+        data += chunk;  // text mode reports translated bytes; the chunk was taken whole
+        size -= chunk;
+    }
+}
+
+void CloseFile(FileHandle file) {
+    if (file != kInvalidFile) _close(static_cast<int>(file));
+}
+
+// ".\NAME.dll" would not load from the current directory only: Windows resolves a
+// relative name with its search order, which puts the client's own folder and the system
+// folders first. The absolute path names exactly the file in the current directory.
+std::string DriverLibraryPath(const std::string& baseName) {
+    char directory[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryA(MAX_PATH, directory);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    std::string path(directory, length);
+    if (path.back() != '\\') path += '\\';
+    return path + baseName + ".dll";
+}
+
+LibraryHandle OpenLibrary(const std::string& path) {
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    // Altered search path: a vendor driver's own DLLs are found beside it.
+    return LoadLibraryExA(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void* FindExport(LibraryHandle library, const char* name) {
+    if (library == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void CloseLibrary(LibraryHandle library) {
+    if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void ShowMessage(const std::string& text, const std::string& caption) {
+    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+}
+
+namespace {
+LibraryLifetimeHooks::Callback attachCallback = nullptr;
+LibraryLifetimeHooks::Callback detachCallback = nullptr;
+}  // namespace
+
+// The C runtime builds the static objects before DllMain hears of the attach and destroys
+// them after it hears of the detach, so the hooks only hand their callbacks to DllMain.
+LibraryLifetimeHooks::LibraryLifetimeHooks(Callback onAttach, Callback onDetach) : onDetach_(onDetach) {
+    attachCallback = onAttach;
+    detachCallback = onDetach_;
+}
+
+LibraryLifetimeHooks::~LibraryLifetimeHooks() { detachCallback = nullptr; }
+
+}  // namespace nelko::platform
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    using nelko::platform::attachCallback;
+    using nelko::platform::detachCallback;
+    if (reason == DLL_PROCESS_ATTACH && attachCallback != nullptr) attachCallback();
+    if (reason == DLL_PROCESS_DETACH && detachCallback != nullptr) detachCallback();
+    return TRUE;
+}
