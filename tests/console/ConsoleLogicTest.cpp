@@ -1,0 +1,129 @@
+// The console's logic without the executable: input lines, charts, buffer growth, and
+// which responses a session draws or counts as failures.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "AddinLibrary.h"
+#include "RequestLine.h"
+#include "Session.h"
+#include "SpectrumChart.h"
+
+namespace nelko::console {
+namespace {
+
+TEST(RequestOnLine, KeepsTheRequestAndDropsWhatEditorsAndIndentationAdd) {
+    const struct {
+        const char* line;
+        std::optional<std::string> request;
+    } cases[] = {
+        {"Hello", "Hello"},
+        {"  GetSpectralData|0|5|\t\r", "GetSpectralData|0|5|"},
+        {"\xEF\xBB\xBFInit|NelkoSimulator|", "Init|NelkoSimulator|"},
+        {"Execute|#1|", "Execute|#1|"},  // '#' only starts a comment first
+        {"", std::nullopt},
+        {"# Connect first", std::nullopt},
+        {"   #Measure|", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RequestOnLine(c.line), c.request) << c.line;
+}
+
+TEST(SpectrumChart, ScalesBarsToTheLargestValueInFixedWidthColumns) {
+    const struct {
+        const char* values;
+        bool unicode;
+        int width;
+        const char* chart;
+    } cases[] = {
+        {"10;20;40;0", false, 8,
+         "  full bar = 40\n  400 nm |##       10\n  410 nm |####     20\n  420 nm |######## 40\n  430 nm |         "
+         "0\n"},
+        // Eighth cells; a multi-byte character still takes one column.
+        {"1;2;15;16", true, 2,
+         "  full bar = 16\n  400 nm |\u258F  1\n  410 nm |\u258E  2\n  420 nm |\u2588\u2589 15\n  430 nm |\u2588\u2588 "
+         "16\n"},
+        {"0;-3", false, 4, "  full bar = 0 (no positive values)\n  400 nm |     0\n  410 nm |     -3\n"},
+    };
+    for (const auto& c : cases) {
+        ChartStyle style;
+        style.unicode = c.unicode;
+        style.width = c.width;
+        EXPECT_EQ(RenderSpectrumChart(c.values, style), std::optional<std::string>(c.chart)) << c.values;
+    }
+}
+
+TEST(SpectrumChart, RefusesTextsThatAreNotNumberLists) {
+    for (const char* text : {"", "1;;2", "1;2;", "1;abc", "12.5x", "nan", "1e999", "true"})
+        EXPECT_FALSE(RenderSpectrumChart(text)) << text;
+}
+
+// A stand-in for the add-in's SimulationExecute with a response of a chosen length, which
+// records the buffer sizes it was offered.
+std::size_t fakeResponseLength = 0;
+std::vector<std::uint32_t> offeredSizes;
+
+void FakeExecute(const char*, char* buffer, std::uint32_t bufferSize, std::uint32_t* responseLength) {
+    offeredSizes.push_back(bufferSize);
+    *responseLength = 0;
+    if (fakeResponseLength >= bufferSize) return;  // the terminating NUL must fit as well
+    std::memset(buffer, 'x', fakeResponseLength);
+    buffer[fakeResponseLength] = '\0';
+    *responseLength = static_cast<std::uint32_t>(fakeResponseLength);
+}
+
+TEST(ExecuteWithGrowingBuffer, DoublesTheBufferUpToTheLargestThenGivesUp) {
+    constexpr std::uint32_t K = 1024;
+    const struct {
+        std::uint32_t length;
+        std::vector<std::uint32_t> offered;
+        bool delivered;
+    } cases[] = {
+        {64 * K - 1, {64 * K}, true},
+        {64 * K, {64 * K, 128 * K}, true},
+        {16 * K * K - 1, {64 * K, 128 * K, 256 * K, 512 * K, K * K, 2 * K * K, 4 * K * K, 8 * K * K, 16 * K * K}, true},
+        {16 * K * K, {64 * K, 128 * K, 256 * K, 512 * K, K * K, 2 * K * K, 4 * K * K, 8 * K * K, 16 * K * K}, false},
+    };
+    for (const auto& c : cases) {
+        fakeResponseLength = c.length;
+        offeredSizes.clear();
+        const auto response = ExecuteWithGrowingBuffer(FakeExecute, "Hello");
+        EXPECT_EQ(offeredSizes, c.offered) << c.length;
+        ASSERT_EQ(response.has_value(), c.delivered) << c.length;
+        if (response) {
+            EXPECT_EQ(*response, std::string(c.length, 'x'));
+        }
+    }
+}
+
+TEST(Session, DrawsOnlySuccessfulGetSpectralDataAllAndFailsOnlyOnErrorOrNoResponse) {
+    const struct {
+        const char* request;
+        std::optional<std::string> response;
+        bool charted;
+        int exitCode;
+        const char* diagnostic;  // "" = none
+    } cases[] = {
+        {"GetSpectralDataAll|1|", "OK|1;2;3", true, 0, ""},
+        {"GetSpectralDataAll|1|", "OK|n/a", false, 0, "line 1: no chart"},
+        {"GetSpectralDataAllX|1|", "OK|1;2;3", false, 0, ""},
+        {"getspectraldataall|1|", "OK|1;2;3", false, 0, ""},  // the add-in does not know it either
+        {"GetLastErrorString|", "OK|ERROR in step", false, 0, ""},
+        {"Hello", "ERROR", false, 1, "line 1: ERROR response to Hello"},
+        {"Hello", std::nullopt, false, 1, "line 1: no response delivered to Hello"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream out, diagnostics;
+        SessionOptions options;
+        options.chart = true;
+        Session session([&c](const std::string&) { return c.response; }, options, out, diagnostics);
+        session.RunLine(c.request, "line 1");
+        EXPECT_EQ(session.Finish(), c.exitCode) << c.request;
+        EXPECT_EQ(out.str().find(" nm |") != std::string::npos, c.charted) << c.request << out.str();
+        EXPECT_EQ(diagnostics.str().empty(), *c.diagnostic == '\0') << diagnostics.str();
+        EXPECT_NE(diagnostics.str().find(c.diagnostic), std::string::npos) << diagnostics.str();
+    }
+}
+
+}  // namespace
+}  // namespace nelko::console

@@ -1,0 +1,180 @@
+// nelko-console: loads the add-in library as a caller would and runs requests through its
+// SimulationExecute, from arguments, a script, standard input or typed at a terminal.
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "AddinLibrary.h"
+#include "ConsoleSystem.h"
+#include "Session.h"
+
+namespace fs = std::filesystem;
+using namespace nelko::console;
+
+namespace {
+
+constexpr const char* kProgram = "nelko-console";
+
+struct Settings {
+    std::vector<std::string> requests;
+    std::string library;
+    std::string script;
+    std::string driverDir;
+    bool keepGoing = false;
+    bool quiet = false;
+    bool chart = false;
+    bool unicode = false;
+};
+
+int Unusable(const std::string& message) {
+    std::cerr << kProgram << ": " << message << '\n';
+    return kExitUnusable;
+}
+
+std::vector<std::string> CommandNames() {
+    std::vector<std::string> names{"Init"};
+#define NELKO_DECLARE_HANDLER(name) names.emplace_back(#name);
+#include "command/TableCommands.inc"
+#undef NELKO_DECLARE_HANDLER
+    return names;
+}
+
+// Lines until the end of the stream or of the session.
+void RunStream(Session& session, std::istream& in, const std::string& name) {
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number)
+        if (!session.RunLine(line, name + ":" + std::to_string(number))) return;
+}
+
+void RunInteractively(Session& session, const std::string& library, bool quiet) {
+    if (!quiet)
+        std::cout << "Add-in " << library << " loaded. Type requests such as Hello or Init|NelkoSimulator|;\n"
+                  << "Tab completes command names, " << kEndOfInputKeys << " ends.\n";
+    LineReader reader(CommandNames());
+    std::string line;
+    for (int number = 1; reader.Read("> ", line); ++number)
+        if (!session.RunLine(line, "input:" + std::to_string(number))) return;
+    // End of input leaves the cursor after the prompt.
+    std::cout << std::endl;
+}
+
+int Run(int argc, char** argv) {
+    Settings settings;
+    CLI::App app{
+        "Loads the NelkoClientDriver add-in library and runs requests through its SimulationExecute\n"
+        "export, exactly as a caller does. Each exchange is shown as \"> REQUEST\" and \"< RESPONSE\".",
+        kProgram};
+    app.add_option(
+           "requests", settings.requests,
+           "Requests to run, in order, before any script, e.g. \"GetSpectralData|0|5|\" (quote the | for the shell)")
+        ->type_name("REQUEST");
+    app.add_option("--library", settings.library,
+                   "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME " beside this program)")
+        ->type_name("PATH");
+    app.add_option(
+           "--script", settings.script,
+           "File of requests, one a line; blank lines and lines starting with # are skipped; - reads standard input")
+        ->type_name("FILE");
+    app.add_option("--driver-dir", settings.driverDir,
+                   "Folder to work in, where Init loads instrument drivers from (default: the add-in library's folder)")
+        ->type_name("DIR");
+    app.add_flag("--keep-going", settings.keepGoing,
+                 "Run every request even after an ERROR response (the exit code still reports it)");
+    app.add_flag("-q,--quiet", settings.quiet, "Print only the responses, without \"> \" and \"< \"");
+    app.add_flag("--chart", settings.chart, "Draw the curve of each GetSpectralDataAll response as bars");
+    app.add_flag("--unicode", settings.unicode, "Draw chart bars with Unicode blocks instead of #");
+    app.set_version_flag("--version", std::string(kProgram) + " " NELKO_VERSION);
+    app.footer(
+        "Without requests or --script, requests come from standard input: typed with line editing\n"
+        "and history at a terminal, else one a line. Instrument drivers (Init|NAME|) are loaded\n"
+        "from the working folder, which --driver-dir sets.\n"
+        "\n"
+        "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered; 2 usage error,\n"
+        "or the library, script or folder cannot be used.\n"
+        "\n"
+        "Examples:\n"
+        "  nelko-console Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
+        "  nelko-console --chart --script demo-session.txt\n"
+        "  echo \"Hello\" | nelko-console --quiet");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitOk : kExitUnusable;
+    }
+
+    // Paths are taken relative to where the user is, before moving to the driver folder.
+    std::error_code error;
+    if (settings.library.empty()) {
+        const std::string programDirectory = ExecutableDirectory();
+        if (programDirectory.empty())
+            return Unusable("cannot tell where this program is; name the add-in with --library");
+        settings.library = (fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME).string();
+    }
+    const fs::path library = fs::absolute(settings.library, error);
+    if (error) return Unusable("cannot use the library path " + settings.library + ": " + error.message());
+
+    std::ifstream scriptFile;
+    const bool scriptFromInput = settings.script == "-";
+    if (!settings.script.empty() && !scriptFromInput) {
+        scriptFile.open(settings.script);
+        if (!scriptFile) return Unusable("cannot open the script " + settings.script);
+    }
+
+    if (!fs::is_regular_file(library, error))
+        return Unusable("cannot load the add-in library " + library.string() + ": no such file");
+    std::optional<AddinLibrary> addin;
+    try {
+        addin.emplace(library.string());
+    } catch (const LibraryError& e) {
+        return Unusable(e.what());
+    }
+
+    const fs::path driverDir = settings.driverDir.empty() ? library.parent_path() : fs::path(settings.driverDir);
+    fs::current_path(driverDir, error);
+    if (error) return Unusable("cannot work in the driver folder " + driverDir.string() + ": " + error.message());
+
+    const bool interactive = settings.requests.empty() && settings.script.empty() && StandardInputIsTerminal();
+    SessionOptions options;
+    // Typed requests are seen as they are typed, and an error must not end the session.
+    options.keepGoing = settings.keepGoing || interactive;
+    options.echoRequests = !settings.quiet && !interactive;
+    options.bareResponses = settings.quiet;
+    options.chart = settings.chart;
+    options.chartStyle.unicode = settings.unicode;
+    if (settings.unicode) PrepareUnicodeOutput();
+
+    Session session([&addin](const std::string& request) { return addin->Execute(request); }, options, std::cout,
+                    std::cerr);
+
+    bool running = true;
+    for (std::size_t i = 0; running && i < settings.requests.size(); ++i)
+        running = session.RunLine(settings.requests[i], "argument " + std::to_string(i + 1));
+    if (running) {
+        if (scriptFile.is_open())
+            RunStream(session, scriptFile, settings.script);
+        else if (scriptFromInput || (settings.requests.empty() && !interactive))
+            RunStream(session, std::cin, "stdin");
+        else if (interactive)
+            RunInteractively(session, library.string(), settings.quiet);
+    }
+    return session.Finish();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        // Out of memory, or a stream or file system failure nothing above could foresee.
+        std::cerr << kProgram << ": " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << kProgram << ": unexpected failure\n";
+    }
+    return kExitUnusable;
+}
