@@ -129,7 +129,7 @@ TEST_F(RequestTest, ChunkedMessagesAreExecutedOnceWhole) {
     client.Send("Init|TestDriver|");
     TestDriverControl driver = TestDriverControl::Attach();
     ASSERT_NE(driver.Reset, nullptr);
-    const std::string argument(4000, 'a');
+    const std::string argument(10000, 'a');  // over 10,000 one-byte chunks
     const std::string request = "Execute|" + argument + "|";
     const std::size_t chunkSizes[] = {1600, 1, 7};
     for (std::size_t chunkSize : chunkSizes) {

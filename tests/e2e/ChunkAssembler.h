@@ -25,7 +25,7 @@ public:
         Dropped,   // the chunk broke the sequence; see lastError()
     };
 
-    explicit ChunkAssembler(std::size_t maxMessage = 64u * 1024u * 1024u) : maxMessage_(maxMessage) {}
+    explicit ChunkAssembler(std::size_t maxMessage = std::size_t{64} * 1024 * 1024) : maxMessage_(maxMessage) {}
 
     Result feed(const void* data, std::uint32_t length, std::uint32_t totalLength, std::uint32_t flags)
     {

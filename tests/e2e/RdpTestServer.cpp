@@ -440,6 +440,7 @@ bool makeCertificate(const std::string& certificateFile, const std::string& priv
     const std::string base = "nelko-makecert-" + std::to_string(::getpid());
     std::vector<std::string> args{"makecert", "-rdp", "-live", "-silent", "-y", "1"};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& arg : args)
         argv.push_back(arg.data());
     std::string dirText = dir.string();

@@ -525,7 +525,7 @@ TEST(ScriptRunner, OnlyTheFirstReplyOfAConnectionGetsTheLongerWait)
 TEST(ScriptRunner, StrayMessagesFail)
 {
     FakeLink link;
-    link.pending.push_back("unasked");
+    link.pending.emplace_back("unasked");
     const auto r = runScript(link, "silence\t10\nA|\tA|\n");
     EXPECT_EQ(r.summary.failed, 1u);
     EXPECT_EQ(r.summary.passed, 1u);

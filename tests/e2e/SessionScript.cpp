@@ -7,7 +7,7 @@
 namespace nelko::e2e {
 namespace {
 
-constexpr std::size_t kMaxExpandedText = 16u * 1024u * 1024u;
+constexpr std::size_t kMaxExpandedText = std::size_t{16} * 1024 * 1024;
 
 bool parseUnsigned(std::string_view text, std::uint64_t& value)
 {

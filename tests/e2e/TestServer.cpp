@@ -58,7 +58,9 @@ bool writePortFile(const std::string& path, std::uint16_t port, std::string& err
 
 }  // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int Run(int argc, char** argv)
 {
     CLI::App app{"Remote Desktop test server for the Nelko channel plug-ins"};
     RdpTestServer::Options server;
@@ -118,7 +120,7 @@ int main(int argc, char** argv)
     CLI11_PARSE(app, argc, argv);
 
     if (bench && benchRequests.empty())
-        benchRequests.push_back("Hello|");
+        benchRequests.emplace_back("Hello|");
     if (!benchExpects.empty() && benchExpects.size() != benchRequests.size()) {
         std::cerr << "--bench-expect must be given once per --bench-request\n";
         return kExitUsage;
@@ -229,4 +231,16 @@ int main(int argc, char** argv)
         std::cout << "session: " << summary.passed << " passed, " << summary.failed << " failed, " << summary.skipped
                   << " skipped\n";
     return summary.ok() && benchOk && strayOk ? 0 : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "nelko-test-server: " << error.what() << '\n';
+        return 2;
+    }
 }
