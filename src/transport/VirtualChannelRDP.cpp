@@ -154,7 +154,7 @@ void VirtualChannelRDP::SendResponse(const std::string& response) {
         return;
     }
 
-    std::unique_ptr<char[]> owned(new char[MaxResponseLength + 1]);
+    std::unique_ptr<char[]> owned(new char[response.size() + 1]);
     std::memcpy(owned.get(), response.data(), response.size());
     owned[response.size()] = '\0';
     char* const buffer = owned.get();
