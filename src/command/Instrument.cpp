@@ -11,13 +11,29 @@ namespace {
 
 bool StartsWithHello(const std::string& name) { return name.compare(0, 5, CommandNames::Hello) == 0; }
 
-std::string JoinParameters(const Parameters& parameters) {
-    std::string joined;
+// "Command NAME (P1, P2)", put together in one allocation: it is built for every request.
+std::string CommandTraceText(const std::string& name, const Parameters& parameters) {
+    static const char kPrefix[] = "Command ";
+    std::size_t length = sizeof kPrefix - 1 + name.size() + 3;
+    for (const std::string& parameter : parameters) length += parameter.size() + 2;
+    std::string text;
+    text.reserve(length);
+    text.append(kPrefix).append(name).append(" (");
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        if (i > 0) joined += ", ";
-        joined += parameters[i];
+        if (i > 0) text += ", ";
+        text += parameters[i];
     }
-    return joined;
+    text += ')';
+    return text;
+}
+
+// "Unknown command "NAME"", in one allocation.
+std::string UnknownCommandText(const std::string& name) {
+    static const char kPrefix[] = "Unknown command \"";
+    std::string text;
+    text.reserve(sizeof kPrefix + name.size());
+    text.append(kPrefix).append(name) += '"';
+    return text;
 }
 
 }  // namespace
@@ -46,8 +62,8 @@ Result Instrument::Execute(const std::string& request) {
         if (name == CommandNames::Init) return OnInit(parameters);
 
         const auto entry = commandTable_.find(name);
-        if (entry == commandTable_.end()) return Result::Failure("Unknown command \"" + name + "\"");
-        Trace("Command " + name + " (" + JoinParameters(parameters) + ")");
+        if (entry == commandTable_.end()) return Result::Failure(UnknownCommandText(name));
+        Trace(CommandTraceText(name, parameters));
         return entry->second(name, parameters);
     } catch (const std::exception& error) {
         return Result::Failure("Error executing command \"" + name + "\" (" + error.what() + ")");

@@ -3,7 +3,10 @@
 namespace nelko {
 
 std::string Result::ToString() const {
-    std::string response = ok ? "OK" : "ERROR";
+    const char* const status = ok ? "OK" : "ERROR";
+    std::string response;
+    response.reserve(6 + text.size());  // one allocation whatever the text
+    response += status;
     if (!text.empty()) {
         response += '|';
         response += text;

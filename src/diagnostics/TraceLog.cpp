@@ -1,5 +1,6 @@
 #include "diagnostics/TraceLog.h"
 
+#include <atomic>
 #include <charconv>
 #include <utility>
 
@@ -24,25 +25,116 @@ void AppendPadded(std::string& out, int value, int width) {
     out.append(digits, result.ptr);
 }
 
-}  // namespace
+// "DD.MM.YYYY - HH:MM:SS  ": every entry pays for its time stamp, so the usual case is
+// written digit pair by digit pair instead of through AppendPadded.
+constexpr std::size_t kStampLength = 23;
 
-std::string GetLogFilePath() {
-    const LogTestSeam& seam = TestSeam();
-    std::string path = seam.directory.empty() ? platform::TemporaryDirectory() : seam.directory;
+bool HasPlainStamp(const platform::LocalTime& time) {
+    const auto twoDigits = [](int value) { return value >= 0 && value <= 99; };
+    return time.year >= 0 && time.year <= 9999 && twoDigits(time.month) && twoDigits(time.day) &&
+           twoDigits(time.hour) && twoDigits(time.minute) && twoDigits(time.second);
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void PutTwoDigits(char* out, int value) {
+    const char* const pair = &kDigitPairs[static_cast<std::size_t>(value) * 2];
+    out[0] = pair[0];
+    out[1] = pair[1];
+}
+
+// Only for a time with HasPlainStamp; gives what AppendPadded would.
+void PutStamp(char* out, const platform::LocalTime& time) {
+    PutTwoDigits(out, time.day);
+    out[2] = '.';
+    PutTwoDigits(out + 3, time.month);
+    out[5] = '.';
+    PutTwoDigits(out + 6, time.year / 100);
+    PutTwoDigits(out + 8, time.year % 100);
+    out[10] = ' ';
+    out[11] = '-';
+    out[12] = ' ';
+    PutTwoDigits(out + 13, time.hour);
+    out[15] = ':';
+    PutTwoDigits(out + 16, time.minute);
+    out[18] = ':';
+    PutTwoDigits(out + 19, time.second);
+    out[21] = ' ';
+    out[22] = ' ';
+}
+
+std::string PathInDirectory(const std::string& directory) {
+    std::string path = directory;
     path += platform::kLogPathSeparator;
     path += kLogFileName;
     return path;
 }
 
-LogStream OpenLogFile() {
+// Taken by the thread that uses the cached log path; a thread that finds it taken builds
+// its own path instead of waiting.
+std::atomic_flag logPathBusy = ATOMIC_FLAG_INIT;
+
+// The directory is asked for at every entry, as it may change, but the path is put together
+// again only when it did. Function-local, hence built at the first entry of the process
+// (inside the construction of the add-in's first static object) and destroyed after the
+// last one.
+LogStream OpenWithSeam(const LogTestSeam& seam) {
+    static std::string pathDirectory;
+    static std::string path;
     const bool truncate = firstOpen;
     firstOpen = false;
-    return LogStream(platform::OpenLogFileForWriting(GetLogFilePath(), truncate));
+    std::string directory = seam.directory.empty() ? platform::TemporaryDirectory() : seam.directory;
+    if (logPathBusy.test_and_set(std::memory_order_acquire)) {
+        return LogStream(platform::OpenLogFileForWriting(PathInDirectory(directory), truncate));
+    }
+    struct Release {
+        ~Release() { logPathBusy.clear(std::memory_order_release); }
+    } release;
+    if (path.empty() || directory != pathDirectory) {
+        path = PathInDirectory(directory);
+        pathDirectory = std::move(directory);
+    }
+    return LogStream(platform::OpenLogFileForWriting(path, truncate));
 }
+
+void WriteWithSeam(LogStream& stream, const LogTestSeam& seam, const std::string& message) {
+    const platform::LocalTime now = seam.clock ? seam.clock() : platform::CurrentLocalTime();
+    // Nearly every line fits on the stack: no allocation, and still one write per entry.
+    char shortLine[512];
+    if (message.size() < sizeof shortLine - kStampLength && HasPlainStamp(now)) {
+        PutStamp(shortLine, now);
+        message.copy(shortLine + kStampLength, message.size());
+        shortLine[kStampLength + message.size()] = '\n';
+        stream.Write(shortLine, kStampLength + message.size() + 1);
+        return;
+    }
+    std::string line;
+    FormatLogLine(now, message, line);
+    stream.Write(line.data(), line.size());
+}
+
+}  // namespace
+
+std::string GetLogFilePath() {
+    const LogTestSeam& seam = TestSeam();
+    return PathInDirectory(seam.directory.empty() ? platform::TemporaryDirectory() : seam.directory);
+}
+
+LogStream OpenLogFile() { return OpenWithSeam(TestSeam()); }
 
 void FormatLogLine(const platform::LocalTime& time, const std::string& message, std::string& out) {
     out.clear();
-    out.reserve(24 + message.size());
+    out.reserve(kStampLength + message.size() + 1);
+    if (HasPlainStamp(time)) {
+        out.resize(kStampLength);
+        PutStamp(&out[0], time);
+        out.append(message);
+        out.push_back('\n');
+        return;
+    }
     AppendPadded(out, time.day, 2);
     out.push_back('.');
     AppendPadded(out, time.month, 2);
@@ -60,12 +152,7 @@ void FormatLogLine(const platform::LocalTime& time, const std::string& message, 
 }
 
 void WriteLogLine(LogStream& stream, const std::string& message) {
-    if (!stream.IsOpen()) return;
-    const LogTestSeam& seam = TestSeam();
-    const platform::LocalTime now = seam.clock ? seam.clock() : platform::CurrentLocalTime();
-    std::string line;
-    FormatLogLine(now, message, line);
-    stream.Write(line.data(), line.size());
+    if (stream.IsOpen()) WriteWithSeam(stream, TestSeam(), message);
 }
 
 void WriteLogRawLine(LogStream& stream, const std::string& text) {
@@ -76,8 +163,9 @@ void WriteLogRawLine(LogStream& stream, const std::string& text) {
 void CloseLogFile(LogStream& stream) { stream.Close(); }
 
 void Trace(const std::string& message) {
-    LogStream stream = OpenLogFile();
-    WriteLogLine(stream, message);
+    const LogTestSeam& seam = TestSeam();
+    LogStream stream = OpenWithSeam(seam);
+    if (stream.IsOpen()) WriteWithSeam(stream, seam, message);
     CloseLogFile(stream);
 }
 

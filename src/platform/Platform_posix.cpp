@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,12 +21,36 @@ std::string TemporaryDirectory() {
     return (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";
 }
 
+// Every trace entry asks for the time, and localtime_r costs as much as the rest of the
+// entry's own work. Within one second the answer cannot change: localtime_r reads the zone
+// rules only once per process (a later tzset() by the host takes effect from the next
+// second on). A thread that finds the cache taken by another simply does without it.
+namespace {
+std::atomic_flag localTimeBusy = ATOMIC_FLAG_INIT;
+std::time_t localTimeSecond = 0;
+bool localTimeValid = false;
+LocalTime localTimeCached{};
+}  // namespace
+
 LocalTime CurrentLocalTime() {
     const std::time_t now = std::time(nullptr);
+    if (!localTimeBusy.test_and_set(std::memory_order_acquire)) {
+        const bool hit = localTimeValid && localTimeSecond == now;
+        const LocalTime cached = localTimeCached;
+        localTimeBusy.clear(std::memory_order_release);
+        if (hit) return cached;
+    }
     std::tm parts{};
     localtime_r(&now, &parts);
-    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-            parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+    const LocalTime time{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                         parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+    if (!localTimeBusy.test_and_set(std::memory_order_acquire)) {
+        localTimeSecond = now;
+        localTimeCached = time;
+        localTimeValid = true;
+        localTimeBusy.clear(std::memory_order_release);
+    }
+    return time;
 }
 
 FileHandle OpenLogFileForWriting(const std::string& path, bool truncate) {

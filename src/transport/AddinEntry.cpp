@@ -47,7 +47,9 @@ NELKO_ADDIN_EXPORT void SimulationExecute(const char* request, char* buffer, std
                                           std::uint32_t* responseLength) {
     std::uint32_t delivered = 0;
     try {
-        nelko::Trace("SimulationExecute");
+        // Longer than a string's inline buffer: made once, not at every request.
+        static const std::string traceText("SimulationExecute");
+        nelko::Trace(traceText);
         if (request != nullptr) {
             const std::string response = nelko::TheVirtualChannel().ExecuteRequest(request);
             if (buffer != nullptr && response.size() < bufferSize) {
