@@ -51,7 +51,7 @@ static_analysis() {
   (cd "$root" && echo "$sources" | xargs -P"$jobs" -n8 clang-tidy -p build/asan --quiet 2>/dev/null) &&
     (cd "$root" && cppcheck --library=googletest --library=boost --enable=warning,performance,portability \
       --std=c++17 --error-exitcode=1 --inline-suppr --quiet -j"$jobs" --suppress=missingIncludeSystem \
-      -I src -I drivers -I tests/support -I tests/addin src drivers tests tools)
+      -I src -I drivers -I tests/support -I tests/addin -I bench src drivers tests tools bench)
 }
 
 # Windows DLLs and test programs cross-built with mingw-w64, tests run under Wine.
