@@ -65,6 +65,7 @@ windows_suite() {
 
 stage "Linux build and tests (with real-client sessions)" linux_suite
 stage "Sanitizer build and tests" sanitizer_suite
+stage "Fuzzing (60 s, all targets at once)" bash scripts/fuzz.sh 60
 stage "Static analysis" static_analysis
 stage "Windows x86_64 build and tests under Wine" windows_suite x86_64
 stage "Windows i686 build and tests under Wine" windows_suite i686

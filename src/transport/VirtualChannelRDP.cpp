@@ -158,17 +158,21 @@ void VirtualChannelRDP::SendResponse(const std::string& response) {
     std::memcpy(owned.get(), response.data(), response.size());
     owned[response.size()] = '\0';
     char* const buffer = owned.get();
+    // The user data is a serial number, not the buffer's address: a completion reported
+    // twice must not release a later write whose buffer got the same address.
+    void* ticket = nullptr;
     {
         // Registered before the write: the platform may report its end on another thread
         // before VirtualChannelWrite has even returned.
         const std::lock_guard<std::mutex> lock(pendingWritesMutex_);
-        pendingWrites_.emplace(buffer, std::move(owned));
+        ticket = reinterpret_cast<void*>(++lastWriteTicket_);  // NOLINT(performance-no-int-to-ptr)
+        pendingWrites_.emplace(ticket, std::move(owned));
     }
     const UINT code = pVirtualChannelWrite == nullptr
                           ? static_cast<UINT>(CHANNEL_RC_NOT_INITIALIZED)
-                          : pVirtualChannelWrite(dataOpenHandle, buffer, static_cast<ULONG>(response.size()), buffer);
+                          : pVirtualChannelWrite(dataOpenHandle, buffer, static_cast<ULONG>(response.size()), ticket);
     if (code == CHANNEL_RC_OK) return;
-    OnWriteFinished(buffer);
+    OnWriteFinished(ticket);
     Trace(std::string("! Sending response failed (") + WriteFailureName(code));
 }
 

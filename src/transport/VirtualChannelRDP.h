@@ -67,6 +67,7 @@ private:
     // Guarded: completions may arrive on another of the client's threads.
     mutable std::mutex pendingWritesMutex_;
     std::map<const void*, std::unique_ptr<char[]>> pendingWrites_;
+    std::uintptr_t lastWriteTicket_ = 0;
 };
 
 // The single process-wide connection, on which the two platform callbacks act.

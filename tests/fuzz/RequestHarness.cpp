@@ -1,0 +1,77 @@
+// Request texts, one a line, executed against the simulated instrument.
+//
+// The driver is loaded once per process; an input that sends "Init" itself (which may
+// unload it or load another) gets the simulator back afterwards, so every input starts
+// against a loaded simulator. Its state (connection, calibration, samples) carries over
+// from input to input, as it would through a long session.
+
+#include "Harness.h"
+#include "TestSupport.h"
+#include "command/Instrument.h"
+
+namespace nelko::fuzz {
+namespace {
+
+constexpr std::size_t kMaxRequests = 256;
+
+Instrument& TheInstrument() {
+    static Instrument instrument;
+    return instrument;
+}
+
+std::string LoadSimulator() {
+    const std::string response = TheInstrument().Execute("Init|NelkoSimulator|").ToString();
+    return response == "OK" ? std::string() : "Init|NelkoSimulator| answered " + response;
+}
+
+std::string Check(const std::string& request, const Result& result, bool driverLoaded) {
+    const std::string response = result.ToString();
+    const std::string name = request.substr(0, request.find('|'));
+    const std::string context = " for " + test::Printable(request.substr(0, 200));
+    if (result.ok == (response.compare(0, 5, "ERROR") == 0)) return "status and text disagree" + context;
+    if (!result.ok && result.text.empty()) return "ERROR without a reason" + context;
+    const bool known =
+        name == "Init" || name.compare(0, 5, "Hello") == 0 || TheInstrument().Commands().count(name) != 0;
+    if (!known && response != "ERROR|Unknown command \"" + name + "\"")
+        return "unknown command answered " + response + context;
+    if (known && driverLoaded && response == "ERROR|No driver loaded") return "driver lost" + context;
+    return std::string();
+}
+
+}  // namespace
+
+std::string SetUpRequests() {
+    EnterRunTree();
+    return LoadSimulator();
+}
+
+std::string RunRequests(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::string broken;
+    bool driverLoaded = true;
+    bool initSent = false;
+    std::size_t start = 0;
+    for (std::size_t count = 0; broken.empty() && start <= text.size() && count < kMaxRequests; ++count) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string request = text.substr(start, end - start);
+        start = end + 1;
+        const Result result = TheInstrument().Execute(request);
+        broken = Check(request, result, driverLoaded);
+        if (request.substr(0, request.find('|')) == "Init") {
+            // Whichever driver it left loaded (if any), later answers are not the simulator's.
+            initSent = true;
+            driverLoaded = result.ok;
+        }
+    }
+    PruneLog();
+    // The next input starts against the simulator again, whatever happened here.
+    if (initSent) {
+        const std::string reloaded = LoadSimulator();
+        if (broken.empty()) broken = reloaded;
+    }
+    const std::string baitMark = TakeBaitMark();
+    return broken.empty() ? baitMark : broken;
+}
+
+}  // namespace nelko::fuzz
