@@ -7,11 +7,10 @@
 namespace {
 
 // A reflectance curve in percent, 400..700 nm, with the digits a real instrument reports.
-constexpr float kCurve[31] = {
-    14.40493f, 18.61972f, 23.55691f, 28.90457f, 34.18912f, 38.83382f, 42.25817f, 43.99581f,
-    43.79903f, 41.69597f, 37.98511f, 33.16459f, 27.82384f, 22.52587f, 17.71548f, 13.67023f,
-    10.49824f, 8.171052f, 6.575313f, 5.564107f, 5.000293f, 4.786552f, 4.884419f, 5.320671f,
-    6.165822f, 7.454348f, 9.059911f, 10.67203f, 11.98397f, 12.88246f, 13.42771f};
+constexpr float kCurve[31] = {14.40493f, 18.61972f, 23.55691f, 28.90457f, 34.18912f, 38.83382f, 42.25817f, 43.99581f,
+                              43.79903f, 41.69597f, 37.98511f, 33.16459f, 27.82384f, 22.52587f, 17.71548f, 13.67023f,
+                              10.49824f, 8.171052f, 6.575313f, 5.564107f, 5.000293f, 4.786552f, 4.884419f, 5.320671f,
+                              6.165822f, 7.454348f, 9.059911f, 10.67203f, 11.98397f, 12.88246f, 13.42771f};
 
 float CurveValue(int wavelength) { return wavelength >= 0 && wavelength < 31 ? kCurve[wavelength] : 0.0f; }
 
@@ -25,10 +24,8 @@ float CurveValue(int wavelength) { return wavelength >= 0 && wavelength < 31 ? k
     NELKO_DRIVER_EXPORT const char* NELKO_DRIVER_CALL name() { return value; }
 #define BENCH_TEXT_TEXT(name, value) \
     NELKO_DRIVER_EXPORT const char* NELKO_DRIVER_CALL name(const char*) { return value; }
-#define BENCH_FLOAT_INT_INT(name)                                                 \
-    NELKO_DRIVER_EXPORT float NELKO_DRIVER_CALL name(int, int wavelength) { \
-        return CurveValue(wavelength);                                            \
-    }
+#define BENCH_FLOAT_INT_INT(name) \
+    NELKO_DRIVER_EXPORT float NELKO_DRIVER_CALL name(int, int wavelength) { return CurveValue(wavelength); }
 
 BENCH_BOOL(Connect)
 BENCH_BOOL(Disconnect)

@@ -92,9 +92,9 @@ std::string ExpectedSpectralDataAll(const char* driverName) {
     for (int wavelength = 0; spectralData != nullptr && wavelength < 31; ++wavelength) {
         if (wavelength > 0) answer += ';';
         char digits[64];
-        const auto result = std::to_chars(digits, digits + sizeof digits,
-                                          static_cast<double>(spectralData(0, wavelength)),
-                                          std::chars_format::general, 6);
+        const auto result =
+            std::to_chars(digits, digits + sizeof digits, static_cast<double>(spectralData(0, wavelength)),
+                          std::chars_format::general, 6);
         answer.append(digits, result.ptr);
     }
     ::dlclose(library);

@@ -183,9 +183,9 @@ bool AppendStampedEntry(const char* path, const std::string& message) {
     std::tm parts{};
     localtime_r(&now, &parts);
     char line[512];
-    const int length = std::snprintf(line, sizeof line, "%02d.%02d.%04d - %02d:%02d:%02d  %s\n", parts.tm_mday,
-                                     parts.tm_mon + 1, parts.tm_year + 1900, parts.tm_hour, parts.tm_min,
-                                     parts.tm_sec, message.c_str());
+    const int length =
+        std::snprintf(line, sizeof line, "%02d.%02d.%04d - %02d:%02d:%02d  %s\n", parts.tm_mday, parts.tm_mon + 1,
+                      parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec, message.c_str());
     const int file = ::open(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
     if (file < 0 || length <= 0) return false;
     const bool written = ::write(file, line, static_cast<std::size_t>(length)) == length;
@@ -216,8 +216,7 @@ void PairedRequest(benchmark::State& state, Driver driver, std::size_t index) {
     const std::vector<std::string>& lines = theBench->FloorLines(index);
     const std::vector<std::string>& messages = theBench->FloorMessages(index);
     const char* const floorPath = theBench->FloorPath().c_str();
-    const std::int64_t resetEvery =
-        driver == Driver::Simulator ? kSimulatorResetEveryBatches : kEmptyLogsEveryBatches;
+    const std::int64_t resetEvery = driver == Driver::Simulator ? kSimulatorResetEveryBatches : kEmptyLogsEveryBatches;
 
     char buffer[kResponseBufferSize];
     bool answered = true;
@@ -350,9 +349,9 @@ std::string Format(const char* format, double value) {
 // One line per request; scripts/bench.sh shows this table as it is.
 void PrintSummary(const SummaryReporter& reporter) {
     std::printf("\n== Summary: CPU microseconds per request, median of the repetitions ==\n");
-    std::printf("%-22s %7s %8s %8s %6s %5s %4s | %8s %6s %4s | %10s %6s | %9s %6s\n", "request", "entries",
-                "floor", "add-in", "ratio", "goal", "met", "stamped", "ratio", "met", "TestDriver", "ratio",
-                "Simulator", "ratio");
+    std::printf("%-22s %7s %8s %8s %6s %5s %4s | %8s %6s %4s | %10s %6s | %9s %6s\n", "request", "entries", "floor",
+                "add-in", "ratio", "goal", "met", "stamped", "ratio", "met", "TestDriver", "ratio", "Simulator",
+                "ratio");
     for (const Request& request : kRequests) {
         const Figures bench = reporter.Find(BenchmarkName(Driver::Bench, request));
         const Figures test = reporter.Find(BenchmarkName(Driver::Test, request));

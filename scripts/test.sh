@@ -43,8 +43,9 @@ sanitizer_suite() {
 }
 
 # clang-tidy over every source the clang build compiles (so not the Windows-only files),
-# and cppcheck.
+# cppcheck, and the tree's formatting.
 static_analysis() {
+  (cd "$root" && git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror) || return 1
   local sources
   sources=$(grep -o '"file": "[^"]*"' "$root/build/asan/compile_commands.json" | cut -d'"' -f4 |
     grep -v -e '/build/' -e '^/usr/' | sort -u)

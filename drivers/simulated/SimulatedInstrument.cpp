@@ -12,8 +12,8 @@ struct Angle {
     const char* text;
     double aspecularDegrees;
 };
-const std::array<Angle, kAngleCount> kAngles{{
-    {"-15", -15.0}, {"15", 15.0}, {"25", 25.0}, {"45", 45.0}, {"75", 75.0}, {"110", 110.0}}};
+const std::array<Angle, kAngleCount> kAngles{
+    {{"-15", -15.0}, {"15", 15.0}, {"25", 25.0}, {"45", 45.0}, {"75", 75.0}, {"110", 110.0}}};
 
 const char* const kSerialNumber = "NS6-2024-00117";
 const char* const kVersionText = "NelkoSimulator 1.0.0 (firmware 2.3.1)";
@@ -47,14 +47,12 @@ const std::vector<std::vector<std::string>>& CalStepTable() {
 // English first, then German, indexed by error code. ASCII only (ae, ue): the add-in passes
 // texts on byte for byte and the server may not read them as UTF-8.
 const std::array<std::array<const char*, 13>, 2> kMessages{{
-    {"No error", "Instrument not connected", "Index out of range", "Unknown setting",
-     "Invalid option value", "Instrument not calibrated", "No calibration running",
-     "Calibration step out of order", "Calibration in progress", "No measurement data",
-     "Language not supported", "Unknown command", "Sample memory full"},
-    {"Kein Fehler", "Messgeraet nicht verbunden", "Index ausserhalb des Bereichs",
-     "Unbekannte Einstellung", "Ungueltiger Optionswert", "Messgeraet nicht kalibriert",
-     "Keine Kalibrierung aktiv", "Kalibrierschritt in falscher Reihenfolge",
-     "Kalibrierung laeuft", "Keine Messdaten", "Sprache nicht unterstuetzt",
+    {"No error", "Instrument not connected", "Index out of range", "Unknown setting", "Invalid option value",
+     "Instrument not calibrated", "No calibration running", "Calibration step out of order", "Calibration in progress",
+     "No measurement data", "Language not supported", "Unknown command", "Sample memory full"},
+    {"Kein Fehler", "Messgeraet nicht verbunden", "Index ausserhalb des Bereichs", "Unbekannte Einstellung",
+     "Ungueltiger Optionswert", "Messgeraet nicht kalibriert", "Keine Kalibrierung aktiv",
+     "Kalibrierschritt in falscher Reihenfolge", "Kalibrierung laeuft", "Keine Messdaten", "Sprache nicht unterstuetzt",
      "Unbekannter Befehl", "Probenspeicher voll"},
 }};
 
@@ -62,8 +60,7 @@ const std::array<std::array<const char*, 13>, 2> kMessages{{
 std::string Text(const char* text) { return text ? text : ""; }
 
 bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
                return std::tolower(x) == std::tolower(y);
            });
 }
@@ -96,8 +93,7 @@ float Reflectance(int measurement, int angle, int wavelength, bool specularInclu
     const double hueShift = 6.0 * std::sin(measurement * 1.7);
     const double strength = 1.0 + 0.05 * std::cos(measurement * 2.3);
     const double x = (nm - (480.0 + hueShift + 0.4 * degrees)) / 45.0;
-    const double body =
-        4.0 + 38.0 * strength * std::exp(-0.5 * x * x) + 10.0 / (1.0 + std::exp(-(nm - 660.0) / 15.0));
+    const double body = 4.0 + 38.0 * strength * std::exp(-0.5 * x * x) + 10.0 / (1.0 + std::exp(-(nm - 660.0) / 15.0));
     const double flake = 0.25 + 1.6 * std::exp(-std::fabs(degrees) / 20.0);
     // Including the specular component adds the ~4 % first-surface reflection of a clear coat.
     const double value = body * flake + (specularIncluded ? 4.0 : 0.0);
@@ -261,8 +257,7 @@ int Instrument::GetCalProgress() {
     ResetError();
     switch (calStatus_) {
         case CalStatus::Calibrated: return 100;
-        case CalStatus::InProgress:
-            return calStepsDone_ * 100 / static_cast<int>(ActiveCalSteps().size());
+        case CalStatus::InProgress: return calStepsDone_ * 100 / static_cast<int>(ActiveCalSteps().size());
         default: return 0;
     }
 }
@@ -280,8 +275,7 @@ bool Instrument::CalibrateStep(const char* step) {
     if (calStatus_ != CalStatus::InProgress) return Fail(ErrorCode::NoCalibrationRunning);
     const auto& steps = ActiveCalSteps();
     const std::string& expected = steps[static_cast<std::size_t>(calStepsDone_)];
-    if (!SameName(expected, Text(step)))
-        return Fail(ErrorCode::WrongCalibrationStep, "expected " + expected);
+    if (!SameName(expected, Text(step))) return Fail(ErrorCode::WrongCalibrationStep, "expected " + expected);
     if (++calStepsDone_ == static_cast<int>(steps.size())) calStatus_ = CalStatus::Calibrated;
     return true;
 }
@@ -322,8 +316,7 @@ bool Instrument::Configure() {
     if (!RequireConnected()) return false;
     if (calStatus_ == CalStatus::InProgress) return Fail(ErrorCode::CalibrationRunning);
     // The white and black references depend on the optics and the procedure followed.
-    const bool opticsChanged =
-        pending_[kAperture] != active_[kAperture] || pending_[kCalMode] != active_[kCalMode];
+    const bool opticsChanged = pending_[kAperture] != active_[kAperture] || pending_[kCalMode] != active_[kCalMode];
     if (opticsChanged && calStatus_ == CalStatus::Calibrated) calStatus_ = CalStatus::NotCalibrated;
     active_ = pending_;
     return true;

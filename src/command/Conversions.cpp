@@ -13,8 +13,10 @@ Target ParseStrict(const std::string& text, bool allowMinus) {
     const char* first = text.data();
     const char* const last = first + text.size();
     // from_chars takes "-" but not "+", and would take "+-5" if we simply skipped a "+".
-    if (first != last && *first == '+') ++first;
-    else if (first != last && *first == '-' && !allowMinus) first = last;
+    if (first != last && *first == '+')
+        ++first;
+    else if (first != last && *first == '-' && !allowMinus)
+        first = last;
     Target value{};
     if (first == last || (*first == '-' && first != text.data())) {
         boost::throw_exception(boost::bad_lexical_cast(typeid(std::string), typeid(Target)));
@@ -30,8 +32,7 @@ Target ParseStrict(const std::string& text, bool allowMinus) {
 // one with a decimal comma must not change the protocol's numbers.
 void AppendGeneral(std::string& out, double value, int precision) {
     char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
     out.append(buffer, result.ptr);
 }
 

@@ -19,10 +19,10 @@ Result FromDriverText(const char* text) { return Result::Success(text != nullptr
 }  // namespace
 
 // Handlers without parameters.
-#define NELKO_SIMPLE_HANDLER(command, entry, render)                      \
+#define NELKO_SIMPLE_HANDLER(command, entry, render)                        \
     Result Instrument::On##command(const std::string&, const Parameters&) { \
-        if (!DriverLoaded()) return NoDriverLoaded();                     \
-        return render(driver_.entry());                                   \
+        if (!DriverLoaded()) return NoDriverLoaded();                       \
+        return render(driver_.entry());                                     \
     }
 
 NELKO_SIMPLE_HANDLER(Connect, Connect, FromDriverBool)
@@ -47,12 +47,12 @@ NELKO_SIMPLE_HANDLER(GetLastErrorString, GetLastErrorString, FromDriverText)
 #undef NELKO_SIMPLE_HANDLER
 
 // Handlers with one parameter: `convert` turns parameter 1 into the driver's argument.
-#define NELKO_ONE_PARAMETER_HANDLER(command, convert, render)                        \
+#define NELKO_ONE_PARAMETER_HANDLER(command, convert, render)                          \
     Result Instrument::On##command(const std::string&, const Parameters& parameters) { \
-        if (parameters.empty()) return MissingParameter();                           \
-        const auto argument = convert(parameters[0]);                                \
-        if (!DriverLoaded()) return NoDriverLoaded();                                \
-        return render(driver_.command(argument));                                    \
+        if (parameters.empty()) return MissingParameter();                             \
+        const auto argument = convert(parameters[0]);                                  \
+        if (!DriverLoaded()) return NoDriverLoaded();                                  \
+        return render(driver_.command(argument));                                      \
     }
 
 namespace {
@@ -87,11 +87,11 @@ Result Instrument::OnSetOption(const std::string&, const Parameters& parameters)
 // Parameter 2 is converted before parameter 1.
 #define NELKO_TWO_INDEX_HANDLER(command)                                               \
     Result Instrument::On##command(const std::string&, const Parameters& parameters) { \
-        if (parameters.size() < 2) return MissingParameter();                         \
-        const std::int32_t second = ParseInt(parameters[1]);                          \
-        const std::int32_t first = ParseInt(parameters[0]);                           \
-        if (!DriverLoaded()) return NoDriverLoaded();                                 \
-        return FromDriverFloat(driver_.command(first, second));                       \
+        if (parameters.size() < 2) return MissingParameter();                          \
+        const std::int32_t second = ParseInt(parameters[1]);                           \
+        const std::int32_t first = ParseInt(parameters[0]);                            \
+        if (!DriverLoaded()) return NoDriverLoaded();                                  \
+        return FromDriverFloat(driver_.command(first, second));                        \
     }
 
 NELKO_TWO_INDEX_HANDLER(GetSpectralData)

@@ -25,37 +25,37 @@ using DriverTextIntFn = const char*(NELKO_DRIVER_CALL*)(std::int32_t);
 using DriverFloatIntIntFn = float(NELKO_DRIVER_CALL*)(std::int32_t, std::int32_t);
 
 // X-macro over the entry points in binding order: (export name, pointer type).
-#define NELKO_DRIVER_ENTRY_POINTS(X)            \
-    X(Connect, DriverBoolFn)                    \
-    X(Disconnect, DriverBoolFn)                 \
-    X(IsConnected, DriverBoolFn)                \
-    X(SetLanguage, DriverBoolUShortFn)          \
-    X(GetAngles, DriverIntFn)                   \
-    X(GetWavelengths, DriverIntFn)              \
-    X(GetAngleValue, DriverTextIntFn)           \
-    X(GetWavelengthValue, DriverIntIntFn)       \
-    X(Measure, DriverBoolFn)                    \
-    X(GetSpectralData, DriverFloatIntIntFn)     \
-    X(IsDataReady, DriverBoolFn)                \
-    X(GetSerialNum, DriverTextFn)               \
-    X(GetCalStatus, DriverIntFn)                \
-    X(Calibrate, DriverBoolFn)                  \
-    X(GetCalSteps, DriverTextFn)                \
-    X(GetCalMode, DriverTextFn)                 \
-    X(GetCalProgress, DriverIntFn)              \
-    X(AbortCalibration, DriverBoolFn)           \
-    X(CalibrateStep, DriverBoolTextFn)          \
-    X(ClearSamples, DriverBoolFn)               \
-    X(GetSampleCount, DriverIntFn)              \
-    X(SetCurrentSample, DriverBoolIntFn)        \
-    X(GetSampleData, DriverFloatIntIntFn)       \
-    X(Configure, DriverBoolFn)                  \
-    X(GetAvailableSettings, DriverTextFn)       \
-    X(GetSettingOptions, DriverTextTextFn)      \
-    X(GetOption, DriverTextTextFn)              \
-    X(SetOption, DriverBoolTextTextFn)          \
-    X(GetLastErrorCode, DriverIntFn)            \
-    X(GetLastErrorString, DriverTextFn)         \
+#define NELKO_DRIVER_ENTRY_POINTS(X)        \
+    X(Connect, DriverBoolFn)                \
+    X(Disconnect, DriverBoolFn)             \
+    X(IsConnected, DriverBoolFn)            \
+    X(SetLanguage, DriverBoolUShortFn)      \
+    X(GetAngles, DriverIntFn)               \
+    X(GetWavelengths, DriverIntFn)          \
+    X(GetAngleValue, DriverTextIntFn)       \
+    X(GetWavelengthValue, DriverIntIntFn)   \
+    X(Measure, DriverBoolFn)                \
+    X(GetSpectralData, DriverFloatIntIntFn) \
+    X(IsDataReady, DriverBoolFn)            \
+    X(GetSerialNum, DriverTextFn)           \
+    X(GetCalStatus, DriverIntFn)            \
+    X(Calibrate, DriverBoolFn)              \
+    X(GetCalSteps, DriverTextFn)            \
+    X(GetCalMode, DriverTextFn)             \
+    X(GetCalProgress, DriverIntFn)          \
+    X(AbortCalibration, DriverBoolFn)       \
+    X(CalibrateStep, DriverBoolTextFn)      \
+    X(ClearSamples, DriverBoolFn)           \
+    X(GetSampleCount, DriverIntFn)          \
+    X(SetCurrentSample, DriverBoolIntFn)    \
+    X(GetSampleData, DriverFloatIntIntFn)   \
+    X(Configure, DriverBoolFn)              \
+    X(GetAvailableSettings, DriverTextFn)   \
+    X(GetSettingOptions, DriverTextTextFn)  \
+    X(GetOption, DriverTextTextFn)          \
+    X(SetOption, DriverBoolTextTextFn)      \
+    X(GetLastErrorCode, DriverIntFn)        \
+    X(GetLastErrorString, DriverTextFn)     \
     X(Execute, DriverTextTextFn)
 
 inline constexpr int kDriverEntryPointCount = 31;

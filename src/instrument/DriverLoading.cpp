@@ -48,10 +48,10 @@ bool Instrument::LoadDriver(const std::string& name) {
     // Bind into a scratch table first, so the real one is never seen partly bound.
     DriverEntryPoints bound;
     bool complete = true;
-#define NELKO_BIND_ENTRY_POINT(entry, type)                                                     \
-    if (complete) {                                                                            \
+#define NELKO_BIND_ENTRY_POINT(entry, type)                                                         \
+    if (complete) {                                                                                 \
         bound.entry = reinterpret_cast<type>(platform::FindExport(driverModule_.Handle(), #entry)); \
-        complete = bound.entry != nullptr;                                                     \
+        complete = bound.entry != nullptr;                                                          \
     }
     NELKO_DRIVER_ENTRY_POINTS(NELKO_BIND_ENTRY_POINT)
 #undef NELKO_BIND_ENTRY_POINT

@@ -98,9 +98,7 @@ void ShowMessage(const std::string& text, const std::string& caption) {
 
 // A shared object has no load notification of its own: the hooks object's construction
 // and destruction stand in for it, at dlopen/dlclose and at process exit alike.
-LibraryLifetimeHooks::LibraryLifetimeHooks(Callback onAttach, Callback onDetach) : onDetach_(onDetach) {
-    onAttach();
-}
+LibraryLifetimeHooks::LibraryLifetimeHooks(Callback onAttach, Callback onDetach) : onDetach_(onDetach) { onAttach(); }
 
 LibraryLifetimeHooks::~LibraryLifetimeHooks() { onDetach_(); }
 

@@ -39,9 +39,7 @@ std::string ChannelDataToString(const void* data, std::uint32_t count) {
     return text;
 }
 
-VirtualChannelRDP::VirtualChannelRDP() {
-    Trace(std::string("VirtualChannelRDP (") + __DATE__ + __TIME__ + " R)");
-}
+VirtualChannelRDP::VirtualChannelRDP() { Trace(std::string("VirtualChannelRDP (") + __DATE__ + __TIME__ + " R)"); }
 
 VirtualChannelRDP::~VirtualChannelRDP() {
     delete instrument;
@@ -71,10 +69,10 @@ bool VirtualChannelRDP::InitVirtualChannels() {
     channels[1].options = kChannelOptions;
 
     // A client that hands over no init function gets the failure it would report itself.
-    const UINT code = pVirtualChannelInit == nullptr
-                          ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
-                          : pVirtualChannelInit(&initHandle, channels, 2, VIRTUAL_CHANNEL_VERSION_WIN2000,
-                                                VirtualChannelInitEvent);
+    const UINT code =
+        pVirtualChannelInit == nullptr
+            ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+            : pVirtualChannelInit(&initHandle, channels, 2, VIRTUAL_CHANNEL_VERSION_WIN2000, VirtualChannelInitEvent);
 
     LogStream log = OpenLogFile();
     if (code != CHANNEL_RC_OK) {
@@ -214,8 +212,8 @@ void VCAPITYPE VirtualChannelOpenEvent(DWORD openHandle, UINT event, LPVOID pDat
         switch (event) {
             case CHANNEL_EVENT_DATA_RECEIVED:
                 Trace("-Event \"Data received\": \"" + ChannelDataToString(pData, dataLength) + "\"");
-                TheVirtualChannel().OnDataChunk(openHandle, static_cast<const char*>(pData), dataLength,
-                                                totalLength, dataFlags);
+                TheVirtualChannel().OnDataChunk(openHandle, static_cast<const char*>(pData), dataLength, totalLength,
+                                                dataFlags);
                 break;
             case CHANNEL_EVENT_WRITE_COMPLETE:
                 Trace("-Event \"Write complete\"");

@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
         }
     }
     library.Unload();
-    const bool resident = IsLibraryResident(AddinLibraryPath()) || IsLibraryResident("./" + DriverFileName("TestDriver"));
+    const bool resident =
+        IsLibraryResident(AddinLibraryPath()) || IsLibraryResident("./" + DriverFileName("TestDriver"));
     return resident ? 5 : 0;
 }

@@ -72,10 +72,9 @@ TEST_F(RequestTest, OneRequestTracedAndAnsweredOnTheDataChannel) {
     EXPECT_EQ(client.writes[0].data, "OK|Hello");
     EXPECT_NE(client.writes[0].userData, nullptr);
     client.WriteComplete(client.writes[0].userData);
-    EXPECT_EQ(NewMessages(),
-              (Lines{"VirtualChannelOpenEvent", "-Event \"Data received\": \"Hello|\0\0\""s,
-                     "OnVirtualChannelDataReceived", "--> Hello|\0\0"s, "Hello -> Hello", "<-- OK|Hello",
-                     "VirtualChannelOpenEvent", "-Event \"Write complete\""}));
+    EXPECT_EQ(NewMessages(), (Lines{"VirtualChannelOpenEvent", "-Event \"Data received\": \"Hello|\0\0\""s,
+                                    "OnVirtualChannelDataReceived", "--> Hello|\0\0"s, "Hello -> Hello", "<-- OK|Hello",
+                                    "VirtualChannelOpenEvent", "-Event \"Write complete\""}));
 }
 
 TEST_F(RequestTest, ChannelTextsCarryTwoNuls) {
@@ -168,7 +167,8 @@ TEST_F(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
     client.SendChunked(atCap + "x", kChunk);
     EXPECT_EQ(driver.Calls(), std::string());
     EXPECT_EQ(client.writes.back().data, "ERROR|Request too long");
-    EXPECT_TRUE(ContainsInOrder(NewMessages(), {"! Request discarded (Request too long)", "<-- ERROR|Request too long"}));
+    EXPECT_TRUE(
+        ContainsInOrder(NewMessages(), {"! Request discarded (Request too long)", "<-- ERROR|Request too long"}));
 
     // The same in one event, as a client that does not chunk would deliver it.
     driver.Reset();

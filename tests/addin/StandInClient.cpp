@@ -78,8 +78,8 @@ void StandInClient::SendChunked(const std::string& message, std::size_t chunkSiz
         UINT32 flags = 0;
         if (offset == 0) flags |= CHANNEL_FLAG_FIRST;
         if (offset + length == message.size()) flags |= CHANNEL_FLAG_LAST;
-        OpenEvent(openHandle, CHANNEL_EVENT_DATA_RECEIVED, message.data() + offset, static_cast<UINT32>(length),
-                  total, flags);
+        OpenEvent(openHandle, CHANNEL_EVENT_DATA_RECEIVED, message.data() + offset, static_cast<UINT32>(length), total,
+                  flags);
     }
 }
 

@@ -51,30 +51,30 @@ TEST_CONTROL_EXPORT void TestDriver_SetText(const char* text) {
 }
 TEST_CONTROL_EXPORT const char* TestDriver_Calls() { return calls.c_str(); }
 
-#define BOOL_ENTRY(name)                                     \
-    NELKO_DRIVER_EXPORT int NELKO_DRIVER_CALL name() {       \
-        Record(#name "()");                                  \
-        return answers.boolValue;                            \
+#define BOOL_ENTRY(name)                               \
+    NELKO_DRIVER_EXPORT int NELKO_DRIVER_CALL name() { \
+        Record(#name "()");                            \
+        return answers.boolValue;                      \
     }
-#define INT_ENTRY(name)                                      \
-    NELKO_DRIVER_EXPORT int NELKO_DRIVER_CALL name() {       \
-        Record(#name "()");                                  \
-        return answers.intValue;                             \
+#define INT_ENTRY(name)                                \
+    NELKO_DRIVER_EXPORT int NELKO_DRIVER_CALL name() { \
+        Record(#name "()");                            \
+        return answers.intValue;                       \
     }
-#define TEXT_ENTRY(name)                                     \
+#define TEXT_ENTRY(name)                                       \
     NELKO_DRIVER_EXPORT const char* NELKO_DRIVER_CALL name() { \
-        Record(#name "()");                                  \
-        return TextAnswer();                                 \
+        Record(#name "()");                                    \
+        return TextAnswer();                                   \
     }
-#define TEXT_TEXT_ENTRY(name)                                               \
+#define TEXT_TEXT_ENTRY(name)                                                 \
     NELKO_DRIVER_EXPORT const char* NELKO_DRIVER_CALL name(const char* arg) { \
-        Record(#name "(" + Quoted(arg) + ")");                              \
-        return TextAnswer();                                                \
+        Record(#name "(" + Quoted(arg) + ")");                                \
+        return TextAnswer();                                                  \
     }
-#define FLOAT_INT_INT_ENTRY(name)                                                    \
-    NELKO_DRIVER_EXPORT float NELKO_DRIVER_CALL name(int first, int second) {       \
+#define FLOAT_INT_INT_ENTRY(name)                                                       \
+    NELKO_DRIVER_EXPORT float NELKO_DRIVER_CALL name(int first, int second) {           \
         Record(#name "(" + std::to_string(first) + "," + std::to_string(second) + ")"); \
-        return answers.floatValue;                                                   \
+        return answers.floatValue;                                                      \
     }
 
 #if !defined(NELKO_OMIT_CONNECT)

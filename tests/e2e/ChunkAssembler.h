@@ -27,8 +27,7 @@ public:
 
     explicit ChunkAssembler(std::size_t maxMessage = std::size_t{64} * 1024 * 1024) : maxMessage_(maxMessage) {}
 
-    Result feed(const void* data, std::uint32_t length, std::uint32_t totalLength, std::uint32_t flags)
-    {
+    Result feed(const void* data, std::uint32_t length, std::uint32_t totalLength, std::uint32_t flags) {
         const bool first = (flags & kFirst) != 0;
         const bool last = (flags & kLast) != 0;
 
@@ -48,8 +47,8 @@ public:
             fail("chunk without a first chunk");
             return Result::Dropped;
         } else if (totalLength != expected_) {
-            fail("total length changed from " + std::to_string(expected_) + " to " +
-                 std::to_string(totalLength) + " within a message");
+            fail("total length changed from " + std::to_string(expected_) + " to " + std::to_string(totalLength) +
+                 " within a message");
             return Result::Dropped;
         }
 
@@ -62,11 +61,10 @@ public:
             buffer_.insert(buffer_.end(), bytes, bytes + length);
         }
 
-        if (!last)
-            return Result::Partial;
+        if (!last) return Result::Partial;
         if (buffer_.size() != expected_) {
-            fail("last chunk arrived after " + std::to_string(buffer_.size()) + " of " +
-                 std::to_string(expected_) + " bytes");
+            fail("last chunk arrived after " + std::to_string(buffer_.size()) + " of " + std::to_string(expected_) +
+                 " bytes");
             return Result::Dropped;
         }
         inMessage_ = false;
@@ -75,8 +73,7 @@ public:
     }
 
     // The message completed by the last feed(); empty if none is ready.
-    std::vector<char> take()
-    {
+    std::vector<char> take() {
         std::vector<char> out;
         if (ready_) {
             out.swap(buffer_);
@@ -86,8 +83,7 @@ public:
     }
 
     // Forgets any half-built message (e.g. when the connection goes away).
-    void reset()
-    {
+    void reset() {
         buffer_.clear();
         expected_ = 0;
         inMessage_ = false;
@@ -99,8 +95,7 @@ public:
     const std::string& lastError() const { return lastError_; }
 
 private:
-    void fail(std::string why)
-    {
+    void fail(std::string why) {
         ++errors_;
         lastError_ = std::move(why);
         buffer_.clear();

@@ -52,14 +52,11 @@ std::atomic<long> g_outstandingWrites{0};
 
 void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void trace(const char* format, ...)
-{
+void trace(const char* format, ...) {
     const char* path = std::getenv("NELKO_ECHO_TRACE");
-    if (path == nullptr || *path == '\0')
-        return;
+    if (path == nullptr || *path == '\0') return;
     FILE* file = std::fopen(path, "a");
-    if (file == nullptr)
-        return;
+    if (file == nullptr) return;
     va_list args;
     va_start(args, format);
     std::vfprintf(file, format, args);
@@ -73,29 +70,24 @@ struct WriteBuffer {
     std::vector<char> bytes;
 };
 
-int channelIndexFor(DWORD openHandle)
-{
+int channelIndexFor(DWORD openHandle) {
     for (std::size_t i = 0; i < g_state.channels.size(); ++i) {
-        if (g_state.channels[i].open && g_state.channels[i].openHandle == openHandle)
-            return static_cast<int>(i);
+        if (g_state.channels[i].open && g_state.channels[i].openHandle == openHandle) return static_cast<int>(i);
     }
     return -1;
 }
 
 // Called with the mutex held.
-void sendReply(std::vector<char> message)
-{
+void sendReply(std::vector<char> message) {
     Channel& reply = g_state.channels[kReplyChannel];
     if (!reply.open || message.empty()) {
-        trace("reply of %zu bytes not sent: reply channel %s", message.size(),
-              reply.open ? "open" : "closed");
+        trace("reply of %zu bytes not sent: reply channel %s", message.size(), reply.open ? "open" : "closed");
         return;
     }
     auto* buffer = new (std::nothrow) WriteBuffer{std::move(message)};
-    if (buffer == nullptr)
-        return;
-    const UINT rc = g_state.entryPoints.pVirtualChannelWrite(
-        reply.openHandle, buffer->bytes.data(), static_cast<ULONG>(buffer->bytes.size()), buffer);
+    if (buffer == nullptr) return;
+    const UINT rc = g_state.entryPoints.pVirtualChannelWrite(reply.openHandle, buffer->bytes.data(),
+                                                             static_cast<ULONG>(buffer->bytes.size()), buffer);
     if (rc != CHANNEL_RC_OK) {
         trace("VirtualChannelWrite failed: %u", rc);
         delete buffer;
@@ -104,48 +96,41 @@ void sendReply(std::vector<char> message)
     g_outstandingWrites.fetch_add(1);
 }
 
-VOID VCAPITYPE openEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength,
-                         UINT32 totalLength, UINT32 dataFlags)
-{
+VOID VCAPITYPE openEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength, UINT32 totalLength,
+                         UINT32 dataFlags) {
     switch (event) {
-    case CHANNEL_EVENT_DATA_RECEIVED: {
-        std::lock_guard<std::mutex> lock(g_state.mutex);
-        const int index = channelIndexFor(openHandle);
-        if (index < 0)
-            return;  // data for a channel we closed: the client library still delivers it
-        ChunkAssembler& assembler = g_state.channels[static_cast<std::size_t>(index)].assembler;
-        const std::size_t errorsBefore = assembler.errorCount();
-        const auto result = assembler.feed(pData, dataLength, totalLength, dataFlags);
-        if (assembler.errorCount() != errorsBefore)
-            trace("%s: %s", kChannelNames[static_cast<std::size_t>(index)], assembler.lastError().c_str());
-        if (result == ChunkAssembler::Result::Complete)
-            sendReply(assembler.take());
-        break;
-    }
-    case CHANNEL_EVENT_WRITE_COMPLETE:
-    case CHANNEL_EVENT_WRITE_CANCELLED:
-        if (event == CHANNEL_EVENT_WRITE_CANCELLED)
-            trace("write cancelled");
-        delete static_cast<WriteBuffer*>(pData);
-        g_outstandingWrites.fetch_sub(1);
-        break;
-    default:
-        break;
+        case CHANNEL_EVENT_DATA_RECEIVED: {
+            std::lock_guard<std::mutex> lock(g_state.mutex);
+            const int index = channelIndexFor(openHandle);
+            if (index < 0) return;  // data for a channel we closed: the client library still delivers it
+            ChunkAssembler& assembler = g_state.channels[static_cast<std::size_t>(index)].assembler;
+            const std::size_t errorsBefore = assembler.errorCount();
+            const auto result = assembler.feed(pData, dataLength, totalLength, dataFlags);
+            if (assembler.errorCount() != errorsBefore)
+                trace("%s: %s", kChannelNames[static_cast<std::size_t>(index)], assembler.lastError().c_str());
+            if (result == ChunkAssembler::Result::Complete) sendReply(assembler.take());
+            break;
+        }
+        case CHANNEL_EVENT_WRITE_COMPLETE:
+        case CHANNEL_EVENT_WRITE_CANCELLED:
+            if (event == CHANNEL_EVENT_WRITE_CANCELLED) trace("write cancelled");
+            delete static_cast<WriteBuffer*>(pData);
+            g_outstandingWrites.fetch_sub(1);
+            break;
+        default: break;
     }
 }
 
 // Called with the mutex held.
-void openChannels()
-{
+void openChannels() {
     for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
         Channel& channel = g_state.channels[i];
         channel.assembler.reset();
         DWORD handle = 0;
-        const UINT rc = g_state.entryPoints.pVirtualChannelOpen(
-            g_state.initHandle, &handle, const_cast<PCHAR>(kChannelNames[i]), openEvent);
+        const UINT rc = g_state.entryPoints.pVirtualChannelOpen(g_state.initHandle, &handle,
+                                                                const_cast<PCHAR>(kChannelNames[i]), openEvent);
         if (rc == CHANNEL_RC_OK || (rc == CHANNEL_RC_ALREADY_OPEN && channel.open)) {
-            if (rc == CHANNEL_RC_OK)
-                channel.openHandle = handle;
+            if (rc == CHANNEL_RC_OK) channel.openHandle = handle;
             channel.open = true;
         } else {
             trace("VirtualChannelOpen(%s) failed: %u", kChannelNames[i], rc);
@@ -155,47 +140,41 @@ void openChannels()
 }
 
 // Called with the mutex held.
-void closeChannels()
-{
+void closeChannels() {
     for (Channel& channel : g_state.channels) {
-        if (channel.open)
-            g_state.entryPoints.pVirtualChannelClose(channel.openHandle);
+        if (channel.open) g_state.entryPoints.pVirtualChannelClose(channel.openHandle);
         channel.open = false;
         channel.openHandle = 0;
         channel.assembler.reset();
     }
 }
 
-VOID VCAPITYPE initEvent(LPVOID pInitHandle, UINT event, LPVOID /*pData*/, UINT /*dataLength*/)
-{
+VOID VCAPITYPE initEvent(LPVOID pInitHandle, UINT event, LPVOID /*pData*/, UINT /*dataLength*/) {
     std::lock_guard<std::mutex> lock(g_state.mutex);
-    if (pInitHandle != g_state.initHandle)
-        return;
+    if (pInitHandle != g_state.initHandle) return;
     switch (event) {
-    case CHANNEL_EVENT_CONNECTED:
-        trace("connected");
-        openChannels();
-        break;
-    case CHANNEL_EVENT_DISCONNECTED:
-        trace("disconnected (%ld writes outstanding)", g_outstandingWrites.load());
-        closeChannels();
-        break;
-    case CHANNEL_EVENT_TERMINATED:
-        trace("terminated (%ld writes outstanding)", g_outstandingWrites.load());
-        closeChannels();
-        g_state.initialised = false;
-        g_state.initHandle = nullptr;
-        break;
-    default:
-        break;
+        case CHANNEL_EVENT_CONNECTED:
+            trace("connected");
+            openChannels();
+            break;
+        case CHANNEL_EVENT_DISCONNECTED:
+            trace("disconnected (%ld writes outstanding)", g_outstandingWrites.load());
+            closeChannels();
+            break;
+        case CHANNEL_EVENT_TERMINATED:
+            trace("terminated (%ld writes outstanding)", g_outstandingWrites.load());
+            closeChannels();
+            g_state.initialised = false;
+            g_state.initHandle = nullptr;
+            break;
+        default: break;
     }
 }
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) BOOL VCAPITYPE
-VirtualChannelEntry(PCHANNEL_ENTRY_POINTS pEntryPoints)
-{
+VirtualChannelEntry(PCHANNEL_ENTRY_POINTS pEntryPoints) {
     static_assert(std::is_same_v<decltype(&VirtualChannelEntry), PVIRTUALCHANNELENTRY>,
                   "VirtualChannelEntry must match the channel API's entry type");
     if (pEntryPoints == nullptr || pEntryPoints->cbSize < sizeof(CHANNEL_ENTRY_POINTS) ||
@@ -204,19 +183,18 @@ VirtualChannelEntry(PCHANNEL_ENTRY_POINTS pEntryPoints)
         return FALSE;
 
     std::lock_guard<std::mutex> lock(g_state.mutex);
-    if (g_state.initialised)
-        return FALSE;  // one session per process
+    if (g_state.initialised) return FALSE;  // one session per process
     std::memcpy(&g_state.entryPoints, pEntryPoints, sizeof(CHANNEL_ENTRY_POINTS));
 
     std::array<CHANNEL_DEF, kChannelNames.size()> defs{};
     for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
         // defs is zeroed, so the name stays terminated.
-        std::memcpy(defs[i].name, kChannelNames[i], std::min<std::size_t>(std::strlen(kChannelNames[i]), CHANNEL_NAME_LEN));
+        std::memcpy(defs[i].name, kChannelNames[i],
+                    std::min<std::size_t>(std::strlen(kChannelNames[i]), CHANNEL_NAME_LEN));
         defs[i].options = kChannelOptions;
     }
     LPVOID initHandle = nullptr;
-    const UINT rc = g_state.entryPoints.pVirtualChannelInit(&initHandle, defs.data(),
-                                                            static_cast<INT>(defs.size()),
+    const UINT rc = g_state.entryPoints.pVirtualChannelInit(&initHandle, defs.data(), static_cast<INT>(defs.size()),
                                                             VIRTUAL_CHANNEL_VERSION_WIN2000, initEvent);
     if (rc != CHANNEL_RC_OK) {
         trace("VirtualChannelInit failed: %u", rc);

@@ -20,20 +20,16 @@ struct LatencySummary {
 
 // Nearest-rank percentile of an ascending sample: the smallest value with at least p percent
 // of the sample at or below it. p in (0, 100].
-inline double percentileOfSorted(const std::vector<double>& sorted, double p)
-{
-    if (sorted.empty())
-        return 0;
+inline double percentileOfSorted(const std::vector<double>& sorted, double p) {
+    if (sorted.empty()) return 0;
     const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
     return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
-inline LatencySummary summarizeLatencies(std::vector<double> samples)
-{
+inline LatencySummary summarizeLatencies(std::vector<double> samples) {
     LatencySummary s;
     s.count = samples.size();
-    if (samples.empty())
-        return s;
+    if (samples.empty()) return s;
     std::sort(samples.begin(), samples.end());
     const std::size_t n = samples.size();
     s.minUs = samples.front();

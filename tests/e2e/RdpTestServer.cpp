@@ -33,34 +33,28 @@ namespace {
 constexpr int kMaxReadPasses = 64;
 constexpr DWORD kWriteBlockedPollMs = 2;
 
-DWORD millisUntil(Clock::time_point deadline)
-{
+DWORD millisUntil(Clock::time_point deadline) {
     const auto now = Clock::now();
-    if (deadline <= now)
-        return 0;
+    if (deadline <= now) return 0;
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     return static_cast<DWORD>(std::min<long long>(ms, 24LL * 3600 * 1000));
 }
 
 }  // namespace
 
-std::int64_t epochMillis()
-{
+std::int64_t epochMillis() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
 RdpTestServer::RdpTestServer(Options options, std::ostream& log) : options_(std::move(options)), log_(log) {}
 
-RdpTestServer::~RdpTestServer()
-{
+RdpTestServer::~RdpTestServer() {
     freePeer();
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
+    if (listenFd_ >= 0) ::close(listenFd_);
 }
 
-bool RdpTestServer::listen(std::string& error)
-{
+bool RdpTestServer::listen(std::string& error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(options_.port);
@@ -75,8 +69,7 @@ bool RdpTestServer::listen(std::string& error)
     }
     const int yes = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 4) != 0) {
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listenFd_, 4) != 0) {
         error = "cannot listen on " + options_.bindAddress + ":" + std::to_string(options_.port) + ": " +
                 std::strerror(errno);
         return false;
@@ -90,40 +83,32 @@ bool RdpTestServer::listen(std::string& error)
     return true;
 }
 
-RdpTestServer* RdpTestServer::ownerOf(freerdp_peer* peer)
-{
-    if (peer == nullptr || peer->context == nullptr)
-        return nullptr;
+RdpTestServer* RdpTestServer::ownerOf(freerdp_peer* peer) {
+    if (peer == nullptr || peer->context == nullptr) return nullptr;
     return reinterpret_cast<PeerContext*>(peer->context)->owner;
 }
 
-BOOL RdpTestServer::onPostConnect(freerdp_peer* peer)
-{
+BOOL RdpTestServer::onPostConnect(freerdp_peer* peer) {
     RdpTestServer* self = ownerOf(peer);
     if (self != nullptr && self->options_.verbose)
         self->log_ << "EVENT post-connect epoch_ms=" << epochMillis() << std::endl;
     return TRUE;
 }
 
-BOOL RdpTestServer::onActivate(freerdp_peer* peer)
-{
+BOOL RdpTestServer::onActivate(freerdp_peer* peer) {
     RdpTestServer* self = ownerOf(peer);
-    if (self != nullptr)
-        self->activated_ = true;
+    if (self != nullptr) self->activated_ = true;
     return TRUE;
 }
 
 // Sits in front of the channel manager's handler to see how the data channel's messages are cut
 // into PDUs; the channel manager itself only ever hands out whole messages.
 BOOL RdpTestServer::onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size,
-                                         UINT32 flags, size_t totalSize)
-{
+                                         UINT32 flags, size_t totalSize) {
     RdpTestServer* self = ownerOf(peer);
-    if (self == nullptr || self->forwardReceive_ == nullptr)
-        return FALSE;
+    if (self == nullptr || self->forwardReceive_ == nullptr) return FALSE;
     if (channelId == self->dataChannelId_ && self->dataChannelId_ != 0) {
-        if ((flags & CHANNEL_FLAG_FIRST) != 0)
-            self->currentChunks_ = 0;
+        if ((flags & CHANNEL_FLAG_FIRST) != 0) self->currentChunks_ = 0;
         ++self->currentChunks_;
         ++self->chunkStats_.chunks;
         if ((flags & CHANNEL_FLAG_LAST) != 0) {
@@ -131,20 +116,17 @@ BOOL RdpTestServer::onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, c
             ++s.messages;
             s.maxChunksPerMessage = std::max(s.maxChunksPerMessage, self->currentChunks_);
             s.largestMessage = std::max<std::uint64_t>(s.largestMessage, totalSize);
-            if (self->currentChunks_ > 1)
-                ++s.multiChunkMessages;
+            if (self->currentChunks_ > 1) ++s.multiChunkMessages;
         }
     }
     return self->forwardReceive_(peer, channelId, data, size, flags, totalSize);
 }
 
-bool RdpTestServer::waitForClient(Clock::time_point deadline, std::string& error)
-{
+bool RdpTestServer::waitForClient(Clock::time_point deadline, std::string& error) {
     while (true) {
         pollfd fd{listenFd_, POLLIN, 0};
         const int ready = ::poll(&fd, 1, static_cast<int>(millisUntil(deadline)));
-        if (ready > 0)
-            return true;
+        if (ready > 0) return true;
         if (ready < 0 && errno != EINTR) {
             error = std::string("poll: ") + std::strerror(errno);
             return false;
@@ -156,11 +138,9 @@ bool RdpTestServer::waitForClient(Clock::time_point deadline, std::string& error
     }
 }
 
-bool RdpTestServer::acceptSession(std::string& error)
-{
+bool RdpTestServer::acceptSession(std::string& error) {
     freePeer();
-    if (!waitForClient(Clock::now() + options_.acceptTimeout, error))
-        return false;
+    if (!waitForClient(Clock::now() + options_.acceptTimeout, error)) return false;
 
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
@@ -270,8 +250,7 @@ bool RdpTestServer::acceptSession(std::string& error)
     return true;
 }
 
-bool RdpTestServer::pump(Clock::time_point deadline, std::string& error)
-{
+bool RdpTestServer::pump(Clock::time_point deadline, std::string& error) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD count = peer_->GetEventHandles(peer_, handles, MAXIMUM_WAIT_OBJECTS - 1);
     if (count == 0) {
@@ -281,8 +260,7 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error)
     handles[count++] = WTSVirtualChannelManagerGetEventHandle(vcm_);
 
     DWORD timeout = millisUntil(deadline);
-    if (peer_->IsWriteBlocked(peer_))
-        timeout = std::min(timeout, kWriteBlockedPollMs);
+    if (peer_->IsWriteBlocked(peer_)) timeout = std::min(timeout, kWriteBlockedPollMs);
     if (WaitForMultipleObjects(count, handles, FALSE, timeout) == WAIT_FAILED) {
         error = "WaitForMultipleObjects failed";
         return false;
@@ -292,8 +270,7 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error)
             error = "the client connection closed";
             return false;
         }
-        if (!peer_->HasMoreToRead(peer_))
-            break;
+        if (!peer_->HasMoreToRead(peer_)) break;
     }
     if (!WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) {
         error = "sending channel data failed";
@@ -306,11 +283,9 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error)
     return true;
 }
 
-bool RdpTestServer::takeMessage(HANDLE channel, std::string& message, std::string& error)
-{
+bool RdpTestServer::takeMessage(HANDLE channel, std::string& message, std::string& error) {
     ULONG size = 0;
-    if (channel == nullptr || !WTSVirtualChannelRead(channel, 0, nullptr, 0, &size))
-        return false;
+    if (channel == nullptr || !WTSVirtualChannelRead(channel, 0, nullptr, 0, &size)) return false;
     if (size == 0) {
         error = "a zero-length message is stuck in the channel queue";
         return false;
@@ -324,8 +299,7 @@ bool RdpTestServer::takeMessage(HANDLE channel, std::string& message, std::strin
     return true;
 }
 
-void RdpTestServer::drainCommandChannel()
-{
+void RdpTestServer::drainCommandChannel() {
     std::string stray;
     std::string error;
     for (int i = 0; i < 1000 && takeMessage(command_, stray, error); ++i) {
@@ -335,8 +309,7 @@ void RdpTestServer::drainCommandChannel()
     }
 }
 
-bool RdpTestServer::send(const std::string& request, std::string& error)
-{
+bool RdpTestServer::send(const std::string& request, std::string& error) {
     if (!connected_ || command_ == nullptr) {
         error = "not connected" + (lostReason_.empty() ? std::string() : ": " + lostReason_);
         return false;
@@ -351,8 +324,7 @@ bool RdpTestServer::send(const std::string& request, std::string& error)
     return true;
 }
 
-Received RdpTestServer::receive(Clock::time_point deadline)
-{
+Received RdpTestServer::receive(Clock::time_point deadline) {
     Received r;
     while (true) {
         std::string error;
@@ -383,10 +355,8 @@ Received RdpTestServer::receive(Clock::time_point deadline)
     }
 }
 
-void RdpTestServer::endSession(bool graceful)
-{
-    if (peer_ == nullptr)
-        return;
+void RdpTestServer::endSession(bool graceful) {
+    if (peer_ == nullptr) return;
     if (connected_ && graceful) {
         // Flush queued channel data, then say goodbye: deactivate, error info, disconnect
         // ultimatum; the client exits.
@@ -394,8 +364,7 @@ void RdpTestServer::endSession(bool graceful)
         peer_->Close(peer_);
         const auto until = Clock::now() + std::chrono::seconds(1);
         while (peer_->IsWriteBlocked(peer_) && Clock::now() < until) {
-            if (peer_->DrainOutputBuffer(peer_) < 0)
-                break;
+            if (peer_->DrainOutputBuffer(peer_) < 0) break;
             ::usleep(1000);
         }
     }
@@ -403,22 +372,17 @@ void RdpTestServer::endSession(bool graceful)
     freePeer();
 }
 
-bool RdpTestServer::reconnect(bool graceful, std::string& error)
-{
+bool RdpTestServer::reconnect(bool graceful, std::string& error) {
     endSession(graceful);
     return acceptSession(error);
 }
 
-void RdpTestServer::freePeer()
-{
-    if (command_ != nullptr)
-        WTSVirtualChannelClose(command_);
-    if (data_ != nullptr)
-        WTSVirtualChannelClose(data_);
+void RdpTestServer::freePeer() {
+    if (command_ != nullptr) WTSVirtualChannelClose(command_);
+    if (data_ != nullptr) WTSVirtualChannelClose(data_);
     command_ = nullptr;
     data_ = nullptr;
-    if (vcm_ != nullptr)
-        WTSCloseServer(vcm_);
+    if (vcm_ != nullptr) WTSCloseServer(vcm_);
     vcm_ = nullptr;
     if (peer_ != nullptr) {
         peer_->Disconnect(peer_);
@@ -432,17 +396,15 @@ void RdpTestServer::freePeer()
     connected_ = false;
 }
 
-bool makeCertificate(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error)
-{
+bool makeCertificate(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(certificateFile).parent_path().empty() ? fs::path(".")
-                                                                          : fs::path(certificateFile).parent_path();
+    const fs::path dir =
+        fs::path(certificateFile).parent_path().empty() ? fs::path(".") : fs::path(certificateFile).parent_path();
     const std::string base = "nelko-makecert-" + std::to_string(::getpid());
     std::vector<std::string> args{"makecert", "-rdp", "-live", "-silent", "-y", "1"};
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
+    for (std::string& arg : args) argv.push_back(arg.data());
     std::string dirText = dir.string();
     std::string baseText = base;
 
@@ -462,8 +424,7 @@ bool makeCertificate(const std::string& certificateFile, const std::string& priv
     }
     std::error_code ec;
     fs::rename(dir / (base + ".crt"), certificateFile, ec);
-    if (!ec)
-        fs::rename(dir / (base + ".key"), privateKeyFile, ec);
+    if (!ec) fs::rename(dir / (base + ".key"), privateKeyFile, ec);
     if (ec) {
         error = "moving the generated certificate into place failed: " + ec.message();
         return false;

@@ -66,8 +66,8 @@ private:
 
     static BOOL onPostConnect(freerdp_peer* peer);
     static BOOL onActivate(freerdp_peer* peer);
-    static BOOL onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size,
-                                     UINT32 flags, size_t totalSize);
+    static BOOL onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size, UINT32 flags,
+                                     size_t totalSize);
     static RdpTestServer* ownerOf(freerdp_peer* peer);
 
     bool pump(Clock::time_point deadline, std::string& error);

@@ -18,20 +18,15 @@ using Result = ChunkAssembler::Result;
 constexpr std::uint32_t kFirst = ChunkAssembler::kFirst;
 constexpr std::uint32_t kLast = ChunkAssembler::kLast;
 
-std::string str(const std::vector<char>& bytes)
-{
-    return std::string(bytes.begin(), bytes.end());
-}
+std::string str(const std::vector<char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-Result feed(ChunkAssembler& a, const std::string& chunk, std::uint32_t total, std::uint32_t flags)
-{
+Result feed(ChunkAssembler& a, const std::string& chunk, std::uint32_t total, std::uint32_t flags) {
     return a.feed(chunk.data(), static_cast<std::uint32_t>(chunk.size()), total, flags);
 }
 
 // ---- ChunkAssembler ---------------------------------------------------------------------
 
-TEST(ChunkAssembler, SingleChunkMessageIsCompleteAtOnce)
-{
+TEST(ChunkAssembler, SingleChunkMessageIsCompleteAtOnce) {
     ChunkAssembler a;
     EXPECT_EQ(feed(a, "Hello|", 6, kFirst | kLast), Result::Complete);
     EXPECT_EQ(str(a.take()), "Hello|");
@@ -39,8 +34,7 @@ TEST(ChunkAssembler, SingleChunkMessageIsCompleteAtOnce)
     EXPECT_EQ(a.errorCount(), 0u);
 }
 
-TEST(ChunkAssembler, JoinsChunksInOrder)
-{
+TEST(ChunkAssembler, JoinsChunksInOrder) {
     ChunkAssembler a;
     EXPECT_EQ(feed(a, "abc", 9, kFirst), Result::Partial);
     EXPECT_TRUE(a.take().empty());
@@ -50,8 +44,7 @@ TEST(ChunkAssembler, JoinsChunksInOrder)
     EXPECT_FALSE(a.inMessage());
 }
 
-TEST(ChunkAssembler, BackToBackMessagesStaySeparate)
-{
+TEST(ChunkAssembler, BackToBackMessagesStaySeparate) {
     ChunkAssembler a;
     ASSERT_EQ(feed(a, "one", 3, kFirst | kLast), Result::Complete);
     EXPECT_EQ(str(a.take()), "one");
@@ -60,8 +53,7 @@ TEST(ChunkAssembler, BackToBackMessagesStaySeparate)
     EXPECT_EQ(str(a.take()), "two");
 }
 
-TEST(ChunkAssembler, DropsChunkWithoutFirst)
-{
+TEST(ChunkAssembler, DropsChunkWithoutFirst) {
     ChunkAssembler a;
     EXPECT_EQ(feed(a, "tail", 8, kLast), Result::Dropped);
     EXPECT_EQ(a.errorCount(), 1u);
@@ -71,8 +63,7 @@ TEST(ChunkAssembler, DropsChunkWithoutFirst)
     EXPECT_EQ(str(a.take()), "ok");
 }
 
-TEST(ChunkAssembler, NewFirstChunkAbandonsUnfinishedMessage)
-{
+TEST(ChunkAssembler, NewFirstChunkAbandonsUnfinishedMessage) {
     ChunkAssembler a;
     ASSERT_EQ(feed(a, "half", 8, kFirst), Result::Partial);
     EXPECT_EQ(feed(a, "new", 3, kFirst | kLast), Result::Complete);
@@ -80,8 +71,7 @@ TEST(ChunkAssembler, NewFirstChunkAbandonsUnfinishedMessage)
     EXPECT_EQ(a.errorCount(), 1u);
 }
 
-TEST(ChunkAssembler, DropsMessageShorterThanAnnounced)
-{
+TEST(ChunkAssembler, DropsMessageShorterThanAnnounced) {
     ChunkAssembler a;
     ASSERT_EQ(feed(a, "abc", 10, kFirst), Result::Partial);
     EXPECT_EQ(feed(a, "de", 10, kLast), Result::Dropped);
@@ -89,8 +79,7 @@ TEST(ChunkAssembler, DropsMessageShorterThanAnnounced)
     EXPECT_FALSE(a.inMessage());
 }
 
-TEST(ChunkAssembler, DropsChunksBeyondAnnouncedLength)
-{
+TEST(ChunkAssembler, DropsChunksBeyondAnnouncedLength) {
     ChunkAssembler a;
     ASSERT_EQ(feed(a, "abcd", 6, kFirst), Result::Partial);
     EXPECT_EQ(feed(a, "efgh", 6, 0), Result::Dropped) << "refused at once, not buffered until the last chunk";
@@ -99,23 +88,20 @@ TEST(ChunkAssembler, DropsChunksBeyondAnnouncedLength)
     EXPECT_EQ(feed(a, "abcdefgh", 6, kFirst | kLast), Result::Dropped);
 }
 
-TEST(ChunkAssembler, DropsWhenTotalLengthChangesMidMessage)
-{
+TEST(ChunkAssembler, DropsWhenTotalLengthChangesMidMessage) {
     ChunkAssembler a;
     ASSERT_EQ(feed(a, "ab", 4, kFirst), Result::Partial);
     EXPECT_EQ(feed(a, "cd", 5, kLast), Result::Dropped);
 }
 
-TEST(ChunkAssembler, RefusesMessagesOverTheLimit)
-{
+TEST(ChunkAssembler, RefusesMessagesOverTheLimit) {
     ChunkAssembler a(16);
     EXPECT_EQ(feed(a, "x", 17, kFirst), Result::Dropped);
     EXPECT_EQ(feed(a, "x", 17, kLast), Result::Dropped) << "the rest of a refused message is dropped too";
     EXPECT_EQ(feed(a, "fits", 4, kFirst | kLast), Result::Complete);
 }
 
-TEST(ChunkAssembler, ResetForgetsHalfBuiltMessage)
-{
+TEST(ChunkAssembler, ResetForgetsHalfBuiltMessage) {
     ChunkAssembler a;
     ASSERT_EQ(feed(a, "abc", 6, kFirst), Result::Partial);
     a.reset();
@@ -124,18 +110,18 @@ TEST(ChunkAssembler, ResetForgetsHalfBuiltMessage)
 
 // ---- placeholders and expectations ---------------------------------------------------------
 
-TEST(TextTemplate, ExpandsPlaceholders)
-{
+TEST(TextTemplate, ExpandsPlaceholders) {
     EXPECT_EQ(TextTemplate::parse("Hello|").expand(0), "Hello|");
     EXPECT_EQ(TextTemplate::parse("a${tab}b${nl}c${cr}${dollar}${empty}").expand(0), "a\tb\nc\r$");
     EXPECT_EQ(TextTemplate::parse("${repeat:3:ab}|").expand(0), "ababab|");
     EXPECT_EQ(TextTemplate::parse("${repeat:2000:x}").expand(0).size(), 2000u);
-    EXPECT_EQ(TextTemplate::parse("${hex:00ff41}").expand(0), std::string("\x00\xff" "A", 3));
+    EXPECT_EQ(TextTemplate::parse("${hex:00ff41}").expand(0), std::string("\x00\xff"
+                                                                          "A",
+                                                                          3));
     EXPECT_EQ(TextTemplate::parse("cost $5 {x}").expand(0), "cost $5 {x}");
 }
 
-TEST(TextTemplate, IndexPlaceholderFollowsTheExchange)
-{
+TEST(TextTemplate, IndexPlaceholderFollowsTheExchange) {
     const auto t = TextTemplate::parse("Seq|${i}|${i}");
     EXPECT_TRUE(t.usesIndex());
     EXPECT_EQ(t.expand(0), "Seq|0|0");
@@ -143,8 +129,7 @@ TEST(TextTemplate, IndexPlaceholderFollowsTheExchange)
     EXPECT_FALSE(TextTemplate::parse("plain").usesIndex());
 }
 
-TEST(TextTemplate, RejectsBadPlaceholders)
-{
+TEST(TextTemplate, RejectsBadPlaceholders) {
     EXPECT_THROW(TextTemplate::parse("${nope}"), std::invalid_argument);
     EXPECT_THROW(TextTemplate::parse("abc${tab"), std::invalid_argument);
     EXPECT_THROW(TextTemplate::parse("${repeat:x:abc}"), std::invalid_argument);
@@ -154,8 +139,7 @@ TEST(TextTemplate, RejectsBadPlaceholders)
     EXPECT_THROW(TextTemplate::parse("${hex:zz}"), std::invalid_argument);
 }
 
-TEST(Expectation, ExactIsWholeAndCaseSensitive)
-{
+TEST(Expectation, ExactIsWholeAndCaseSensitive) {
     const auto e = Expectation::parse("OK|Hello");
     EXPECT_TRUE(e.matches("OK|Hello", 0));
     EXPECT_FALSE(e.matches("OK|Hello ", 0));
@@ -163,8 +147,7 @@ TEST(Expectation, ExactIsWholeAndCaseSensitive)
     EXPECT_FALSE(e.matches("ok|hello", 0));
 }
 
-TEST(Expectation, PrefixRegexAnyAndExactEscape)
-{
+TEST(Expectation, PrefixRegexAnyAndExactEscape) {
     EXPECT_TRUE(Expectation::parse("prefix:OK|").matches("OK|anything", 0));
     EXPECT_FALSE(Expectation::parse("prefix:OK|").matches("ERR|OK|", 0));
     EXPECT_FALSE(Expectation::parse("prefix:OK|long").matches("OK|", 0));
@@ -179,8 +162,7 @@ TEST(Expectation, PrefixRegexAnyAndExactEscape)
     EXPECT_FALSE(Expectation::parse("exact:prefix:x").matches("prefix:xy", 0));
 }
 
-TEST(Expectation, IndexedExpectations)
-{
+TEST(Expectation, IndexedExpectations) {
     const auto e = Expectation::parse("R|${i}");
     EXPECT_TRUE(e.matches("R|41", 41));
     EXPECT_FALSE(e.matches("R|41", 42));
@@ -189,27 +171,21 @@ TEST(Expectation, IndexedExpectations)
     EXPECT_FALSE(r.matches("R|8|x", 7));
 }
 
-TEST(Expectation, RejectsBadRegex)
-{
-    EXPECT_THROW(Expectation::parse("regex:(unclosed"), std::invalid_argument);
-}
+TEST(Expectation, RejectsBadRegex) { EXPECT_THROW(Expectation::parse("regex:(unclosed"), std::invalid_argument); }
 
-TEST(Printable, EscapesAndShortens)
-{
+TEST(Printable, EscapesAndShortens) {
     EXPECT_EQ(printable("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\x01\"");
     EXPECT_EQ(printable(std::string(100, 'x'), 4), "\"xxxx...\" (100 bytes)");
 }
 
 // ---- script parsing -------------------------------------------------------------------------
 
-std::vector<Step> parse(const std::string& text)
-{
+std::vector<Step> parse(const std::string& text) {
     std::istringstream in(text);
     return parseScript(in);
 }
 
-int errorLine(const std::string& text)
-{
+int errorLine(const std::string& text) {
     try {
         parse(text);
     } catch (const ScriptError& e) {
@@ -218,8 +194,7 @@ int errorLine(const std::string& text)
     return -1;
 }
 
-TEST(ParseScript, ReadsEveryKindOfStep)
-{
+TEST(ParseScript, ReadsEveryKindOfStep) {
     const auto steps = parse(
         "# comment\n"
         "\n"
@@ -249,16 +224,14 @@ TEST(ParseScript, ReadsEveryKindOfStep)
     EXPECT_EQ(steps[6].line, 10);
 }
 
-TEST(ParseScript, KeepsSpacesInsideTexts)
-{
+TEST(ParseScript, KeepsSpacesInsideTexts) {
     const auto steps = parse(" Hello | \t OK \n");
     ASSERT_EQ(steps.size(), 1u);
     EXPECT_EQ(steps[0].request.expand(0), " Hello | ");
     EXPECT_TRUE(steps[0].expect.matches(" OK ", 0));
 }
 
-TEST(ParseScript, NamesTheLineOfEachMistake)
-{
+TEST(ParseScript, NamesTheLineOfEachMistake) {
     EXPECT_EQ(errorLine("ok\tok\nno-tab-here\n"), 2);
     EXPECT_EQ(errorLine("a\tb\tc\n"), 1);
     EXPECT_EQ(errorLine("\n\nbulk\tzero\tx\tx\n"), 3);
@@ -277,11 +250,9 @@ TEST(ParseScript, NamesTheLineOfEachMistake)
 
 // ---- latency statistics -----------------------------------------------------------------
 
-TEST(LatencyStats, MedianAndNearestRankP99)
-{
+TEST(LatencyStats, MedianAndNearestRankP99) {
     std::vector<double> hundred;
-    for (int i = 100; i >= 1; --i)
-        hundred.push_back(i);
+    for (int i = 100; i >= 1; --i) hundred.push_back(i);
     const auto s = summarizeLatencies(hundred);
     EXPECT_EQ(s.count, 100u);
     EXPECT_DOUBLE_EQ(s.minUs, 1);
@@ -332,24 +303,20 @@ public:
     bool received = false;
     std::vector<long long> waitsMs;  // how long each receive() call was allowed to wait
 
-    bool send(const std::string& request, std::string& error) override
-    {
+    bool send(const std::string& request, std::string& error) override {
         if (closed) {
             error = "closed";
             return false;
         }
-        for (auto& response : rule(request, sent.size()))
-            pending.push_back(response);
+        for (auto& response : rule(request, sent.size())) pending.push_back(response);
         sent.push_back(request);
         ++outstanding;
         maxOutstanding = std::max(maxOutstanding, outstanding);
-        if (!received)
-            sentBeforeFirstReceive = sent.size();
+        if (!received) sentBeforeFirstReceive = sent.size();
         return true;
     }
 
-    Received receive(Clock::time_point deadline) override
-    {
+    Received receive(Clock::time_point deadline) override {
         waitsMs.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
         received = true;
         Received r;
@@ -357,8 +324,7 @@ public:
             r.status = Received::Status::Message;
             r.data = pending.front();
             pending.pop_front();
-            if (outstanding > 0)
-                --outstanding;
+            if (outstanding > 0) --outstanding;
         } else if (closed) {
             r.status = Received::Status::Closed;
             r.error = "gone";
@@ -366,11 +332,9 @@ public:
         return r;
     }
 
-    bool reconnect(bool graceful, std::string& error) override
-    {
+    bool reconnect(bool graceful, std::string& error) override {
         reconnects.push_back(graceful);
-        if (!reconnectOk)
-            error = "no client came back";
+        if (!reconnectOk) error = "no client came back";
         return reconnectOk;
     }
 };
@@ -380,8 +344,7 @@ struct Run {
     std::string output;
 };
 
-Run runScript(FakeLink& link, const std::string& script, RunOptions options = {})
-{
+Run runScript(FakeLink& link, const std::string& script, RunOptions options = {}) {
     options.settle = std::chrono::milliseconds(0);
     std::ostringstream out;
     ScriptRunner runner(link, options, out);
@@ -391,8 +354,7 @@ Run runScript(FakeLink& link, const std::string& script, RunOptions options = {}
     return r;
 }
 
-TEST(ScriptRunner, EchoPassesEverything)
-{
+TEST(ScriptRunner, EchoPassesEverything) {
     FakeLink link;
     const auto r = runScript(link, "Hello|\tHello|\nbulk\t100\tS|${i}\tS|${i}\nBye|\tprefix:By\n");
     EXPECT_TRUE(r.summary.ok()) << r.output;
@@ -403,8 +365,7 @@ TEST(ScriptRunner, EchoPassesEverything)
     EXPECT_NE(r.output.find("PASS line 2: bulk 100"), std::string::npos) << r.output;
 }
 
-TEST(ScriptRunner, WrongResponseFailsButTheSessionGoesOn)
-{
+TEST(ScriptRunner, WrongResponseFailsButTheSessionGoesOn) {
     FakeLink link;
     const auto r = runScript(link, "Hello|\tOK|Hello\nNext|\tNext|\n");
     EXPECT_FALSE(r.summary.ok());
@@ -415,8 +376,7 @@ TEST(ScriptRunner, WrongResponseFailsButTheSessionGoesOn)
     EXPECT_NE(r.output.find("got \"Hello|\""), std::string::npos) << r.output;
 }
 
-TEST(ScriptRunner, MissingResponseAbortsAndSkipsTheRest)
-{
+TEST(ScriptRunner, MissingResponseAbortsAndSkipsTheRest) {
     FakeLink link;
     link.rule = [](const std::string& request, std::size_t) {
         return request == "Lost|" ? std::vector<std::string>{} : std::vector<std::string>{request};
@@ -430,8 +390,7 @@ TEST(ScriptRunner, MissingResponseAbortsAndSkipsTheRest)
     EXPECT_NE(r.output.find("SKIP line 4"), std::string::npos) << r.output;
 }
 
-TEST(ScriptRunner, BulkNoticesALostResponse)
-{
+TEST(ScriptRunner, BulkNoticesALostResponse) {
     FakeLink link;
     link.rule = [](const std::string& request, std::size_t n) {
         return n == 17 ? std::vector<std::string>{} : std::vector<std::string>{request};
@@ -443,8 +402,7 @@ TEST(ScriptRunner, BulkNoticesALostResponse)
     EXPECT_NE(r.output.find("1 of 50 response(s) missing"), std::string::npos) << r.output;
 }
 
-TEST(ScriptRunner, BulkNoticesADuplicatedResponse)
-{
+TEST(ScriptRunner, BulkNoticesADuplicatedResponse) {
     FakeLink link;
     link.rule = [](const std::string& request, std::size_t n) {
         return n == 5 ? std::vector<std::string>{request, request} : std::vector<std::string>{request};
@@ -455,8 +413,7 @@ TEST(ScriptRunner, BulkNoticesADuplicatedResponse)
     EXPECT_NE(r.output.find("1 response(s) more than requests"), std::string::npos) << r.output;
 }
 
-TEST(ScriptRunner, BulkNoticesSwappedResponses)
-{
+TEST(ScriptRunner, BulkNoticesSwappedResponses) {
     FakeLink link;
     std::string held;
     link.rule = [&held](const std::string& request, std::size_t n) {
@@ -464,8 +421,7 @@ TEST(ScriptRunner, BulkNoticesSwappedResponses)
             held = request;
             return std::vector<std::string>{};
         }
-        if (n == 3)
-            return std::vector<std::string>{request, held};
+        if (n == 3) return std::vector<std::string>{request, held};
         return std::vector<std::string>{request};
     };
     const auto r = runScript(link, "bulk\t10\tS|${i}\tS|${i}\n");
@@ -473,8 +429,7 @@ TEST(ScriptRunner, BulkNoticesSwappedResponses)
     EXPECT_NE(r.output.find("2 of 10 response(s) wrong"), std::string::npos) << r.output;
 }
 
-TEST(ScriptRunner, BulkKeepsWithinTheWindow)
-{
+TEST(ScriptRunner, BulkKeepsWithinTheWindow) {
     FakeLink windowed;
     EXPECT_TRUE(runScript(windowed, "bulk\t100\tx${i}\tx${i}\twindow=4\n").summary.ok());
     EXPECT_LE(windowed.maxOutstanding, 4u);
@@ -491,8 +446,7 @@ TEST(ScriptRunner, BulkKeepsWithinTheWindow)
     EXPECT_EQ(byOption.sentBeforeFirstReceive, 7u);
 }
 
-TEST(ScriptRunner, ReconnectStepsAskForTheRightKind)
-{
+TEST(ScriptRunner, ReconnectStepsAskForTheRightKind) {
     FakeLink link;
     const auto r = runScript(link, "A|\tA|\ndisconnect\nB|\tB|\ndrop\nC|\tC|\n");
     EXPECT_TRUE(r.summary.ok()) << r.output;
@@ -506,8 +460,7 @@ TEST(ScriptRunner, ReconnectStepsAskForTheRightKind)
     EXPECT_NE(f.output.find("no client came back"), std::string::npos) << f.output;
 }
 
-TEST(ScriptRunner, OnlyTheFirstReplyOfAConnectionGetsTheLongerWait)
-{
+TEST(ScriptRunner, OnlyTheFirstReplyOfAConnectionGetsTheLongerWait) {
     FakeLink link;
     RunOptions options;
     options.replyTimeout = std::chrono::milliseconds(1000);
@@ -522,8 +475,7 @@ TEST(ScriptRunner, OnlyTheFirstReplyOfAConnectionGetsTheLongerWait)
     EXPECT_LE(link.waitsMs[3], 1000);
 }
 
-TEST(ScriptRunner, StrayMessagesFail)
-{
+TEST(ScriptRunner, StrayMessagesFail) {
     FakeLink link;
     link.pending.emplace_back("unasked");
     const auto r = runScript(link, "silence\t10\nA|\tA|\n");
@@ -540,8 +492,7 @@ TEST(ScriptRunner, StrayMessagesFail)
     EXPECT_NE(t.output.find("after the last step"), std::string::npos) << t.output;
 }
 
-TEST(ScriptRunner, LostConnectionAborts)
-{
+TEST(ScriptRunner, LostConnectionAborts) {
     FakeLink link;
     link.rule = [&link](const std::string&, std::size_t) {
         link.closed = true;
@@ -552,8 +503,7 @@ TEST(ScriptRunner, LostConnectionAborts)
     EXPECT_NE(r.output.find("connection lost"), std::string::npos) << r.output;
 }
 
-TEST(Bench, MeasuresEveryRequestAfterWarmUp)
-{
+TEST(Bench, MeasuresEveryRequestAfterWarmUp) {
     FakeLink link;
     const auto b = runBench(link, "Hello|", Expectation::parse("Hello|"), 10, 200, 1, std::chrono::milliseconds(100),
                             std::chrono::milliseconds(100));
@@ -565,8 +515,7 @@ TEST(Bench, MeasuresEveryRequestAfterWarmUp)
     EXPECT_NE(benchJson(b).find("\"ok\":true"), std::string::npos);
 }
 
-TEST(Bench, ReportsWrongResponses)
-{
+TEST(Bench, ReportsWrongResponses) {
     FakeLink link;
     const auto b = runBench(link, "Hello|", Expectation::parse("OK|Hello"), 0, 5, 1, std::chrono::milliseconds(100),
                             std::chrono::milliseconds(100));
@@ -575,8 +524,7 @@ TEST(Bench, ReportsWrongResponses)
     EXPECT_NE(benchLine(b).find("status=failed"), std::string::npos);
 }
 
-TEST(Bench, JsonEscapesTheRequest)
-{
+TEST(Bench, JsonEscapesTheRequest) {
     BenchResult r;
     r.request = "a\"b\\c\td";
     EXPECT_NE(benchJson(r).find("\"request\":\"a\\\"b\\\\c\\u0009d\""), std::string::npos) << benchJson(r);

@@ -11,13 +11,11 @@ namespace {
 constexpr std::size_t kMaxMismatchDetails = 5;
 constexpr std::uint64_t kNeighbourSearch = 16;
 
-double millisSince(Clock::time_point start)
-{
+double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-std::string fixed(double value, int decimals)
-{
+std::string fixed(double value, int decimals) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
@@ -25,10 +23,8 @@ std::string fixed(double value, int decimals)
 
 // Names the request a stray response belongs to, when an exact expectation tells.
 std::string whoseResponse(const Expectation& expect, const std::string& response, std::uint64_t index,
-                          std::uint64_t count)
-{
-    if (expect.kind() != Expectation::Kind::Exact)
-        return {};
+                          std::uint64_t count) {
+    if (expect.kind() != Expectation::Kind::Exact) return {};
     const std::uint64_t from = index > kNeighbourSearch ? index - kNeighbourSearch : 0;
     const std::uint64_t to = std::min(count, index + kNeighbourSearch + 1);
     for (std::uint64_t j = from; j < to; ++j) {
@@ -39,8 +35,7 @@ std::string whoseResponse(const Expectation& expect, const std::string& response
     return {};
 }
 
-std::string jsonString(std::string_view text)
-{
+std::string jsonString(std::string_view text) {
     static const char* const kHex = "0123456789abcdef";
     std::string out = "\"";
     for (char c : text) {
@@ -61,10 +56,9 @@ std::string jsonString(std::string_view text)
 
 }  // namespace
 
-WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expectation& expect,
-                            std::uint64_t count, std::size_t window, std::chrono::milliseconds firstTimeout,
-                            std::chrono::milliseconds replyTimeout)
-{
+WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expectation& expect, std::uint64_t count,
+                            std::size_t window, std::chrono::milliseconds firstTimeout,
+                            std::chrono::milliseconds replyTimeout) {
     WindowedOutcome out;
     const std::uint64_t limit = window == 0 ? count : static_cast<std::uint64_t>(window);
     std::deque<Clock::time_point> sentAt;
@@ -90,13 +84,13 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
             const Received r = link.receive(lastProgress + timeout);
             if (r.status == Received::Status::Timeout) {
                 out.error = std::to_string(count - out.received) + " of " + std::to_string(count) +
-                            " response(s) missing: nothing arrived for " + std::to_string(timeout.count()) +
-                            " ms" + (out.received > 0 ? " after response " + std::to_string(out.received - 1) : "");
+                            " response(s) missing: nothing arrived for " + std::to_string(timeout.count()) + " ms" +
+                            (out.received > 0 ? " after response " + std::to_string(out.received - 1) : "");
                 break;
             }
             if (r.status == Received::Status::Closed) {
-                out.error = "connection lost after " + std::to_string(out.received) + " of " +
-                            std::to_string(count) + " response(s): " + r.error;
+                out.error = "connection lost after " + std::to_string(out.received) + " of " + std::to_string(count) +
+                            " response(s): " + r.error;
                 break;
             }
             const auto now = Clock::now();
@@ -112,8 +106,7 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
                                                   whoseResponse(expect, r.data, index, count));
             }
             out.lastResponse = r.data;
-            if (!sendMore())
-                break;
+            if (!sendMore()) break;
         }
     }
     out.complete = out.received == count && out.error.empty();
@@ -121,13 +114,11 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
     return out;
 }
 
-std::chrono::milliseconds ScriptRunner::firstTimeout()
-{
+std::chrono::milliseconds ScriptRunner::firstTimeout() {
     return freshConnection_ ? std::max(options_.firstReplyTimeout, options_.replyTimeout) : options_.replyTimeout;
 }
 
-ScriptRunner::StepResult ScriptRunner::exchange(const Step& step)
-{
+ScriptRunner::StepResult ScriptRunner::exchange(const Step& step) {
     const auto start = Clock::now();
     const WindowedOutcome o =
         runWindowed(link_, step.request, step.expect, 1, 1, firstTimeout(), options_.replyTimeout);
@@ -142,28 +133,24 @@ ScriptRunner::StepResult ScriptRunner::exchange(const Step& step)
              << '\n';
         return StepResult::Fail;
     }
-    out_ << "PASS " << what << " -> " << printable(o.lastResponse) << " (" << fixed(millisSince(start), 2)
-         << " ms)\n";
+    out_ << "PASS " << what << " -> " << printable(o.lastResponse) << " (" << fixed(millisSince(start), 2) << " ms)\n";
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::bulk(const Step& step)
-{
+ScriptRunner::StepResult ScriptRunner::bulk(const Step& step) {
     const std::size_t window = step.window != 0 ? step.window : options_.defaultWindow;
     const WindowedOutcome o =
         runWindowed(link_, step.request, step.expect, step.count, window, firstTimeout(), options_.replyTimeout);
     const std::string what = "line " + std::to_string(step.line) + ": bulk " + std::to_string(step.count) + " x " +
                              printable(step.request.source());
-    if (o.received > 0)
-        freshConnection_ = false;
+    if (o.received > 0) freshConnection_ = false;
     const double seconds = std::chrono::duration<double>(o.elapsed).count();
     const std::string rate = seconds > 0 ? fixed(static_cast<double>(o.received) / seconds, 0) + " req/s" : "-";
 
     bool failed = false;
     if (o.mismatches > 0) {
         out_ << "FAIL " << what << ": " << o.mismatches << " of " << o.received << " response(s) wrong\n";
-        for (const std::string& detail : o.mismatchDetails)
-            out_ << "     " << detail << '\n';
+        for (const std::string& detail : o.mismatchDetails) out_ << "     " << detail << '\n';
         failed = true;
     }
     if (!o.complete) {
@@ -176,26 +163,22 @@ ScriptRunner::StepResult ScriptRunner::bulk(const Step& step)
     const auto quietUntil = Clock::now() + options_.settle;
     while (true) {
         const Received r = link_.receive(quietUntil);
-        if (r.status != Received::Status::Message)
-            break;
-        if (extra++ == 0)
-            firstExtra = r.data;
+        if (r.status != Received::Status::Message) break;
+        if (extra++ == 0) firstExtra = r.data;
     }
     if (extra > 0) {
         out_ << "FAIL " << what << ": " << extra << " response(s) more than requests, first " << printable(firstExtra)
              << '\n';
         failed = true;
     }
-    if (failed)
-        return StepResult::Fail;
+    if (failed) return StepResult::Fail;
     const LatencySummary lat = summarizeLatencies(o.latenciesUs);
     out_ << "PASS " << what << ": " << o.received << " responses in order, " << rate << ", median "
          << fixed(lat.medianUs / 1000.0, 3) << " ms, p99 " << fixed(lat.p99Us / 1000.0, 3) << " ms\n";
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::reconnect(const Step& step)
-{
+ScriptRunner::StepResult ScriptRunner::reconnect(const Step& step) {
     const bool graceful = step.kind == Step::Kind::Disconnect;
     const char* name = graceful ? "disconnect" : "drop";
     const auto start = Clock::now();
@@ -205,26 +188,23 @@ ScriptRunner::StepResult ScriptRunner::reconnect(const Step& step)
         return StepResult::Abort;
     }
     freshConnection_ = true;
-    out_ << "PASS line " << step.line << ": " << name << ": next connection up after "
-         << fixed(millisSince(start), 0) << " ms\n";
+    out_ << "PASS line " << step.line << ": " << name << ": next connection up after " << fixed(millisSince(start), 0)
+         << " ms\n";
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::silence(const Step& step, std::chrono::milliseconds quiet, const char* what)
-{
+ScriptRunner::StepResult ScriptRunner::silence(const Step& step, std::chrono::milliseconds quiet, const char* what) {
     const auto until = Clock::now() + quiet;
     std::size_t stray = 0;
     std::string first;
     while (true) {
         const Received r = link_.receive(until);
-        if (r.status == Received::Status::Timeout)
-            break;
+        if (r.status == Received::Status::Timeout) break;
         if (r.status == Received::Status::Closed) {
             out_ << "FAIL line " << step.line << ": connection lost " << what << ": " << r.error << '\n';
             return StepResult::Abort;
         }
-        if (stray++ == 0)
-            first = r.data;
+        if (stray++ == 0) first = r.data;
     }
     if (stray > 0) {
         out_ << "FAIL line " << step.line << ": " << stray << " unexpected message(s) " << what << ", first "
@@ -234,40 +214,27 @@ ScriptRunner::StepResult ScriptRunner::silence(const Step& step, std::chrono::mi
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::pause(const Step& step)
-{
-    return silence(step, step.duration, "during pause");
-}
+ScriptRunner::StepResult ScriptRunner::pause(const Step& step) { return silence(step, step.duration, "during pause"); }
 
-RunSummary ScriptRunner::run(const std::vector<Step>& steps)
-{
+RunSummary ScriptRunner::run(const std::vector<Step>& steps) {
     RunSummary summary;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         StepResult result = StepResult::Pass;
         switch (step.kind) {
-        case Step::Kind::Exchange:
-            result = exchange(step);
-            break;
-        case Step::Kind::Bulk:
-            result = bulk(step);
-            break;
-        case Step::Kind::Disconnect:
-        case Step::Kind::Drop:
-            result = reconnect(step);
-            break;
-        case Step::Kind::Pause:
-            result = pause(step);
-            break;
-        case Step::Kind::Silence:
-            result = silence(step, step.duration, "in the silence window");
-            if (result == StepResult::Pass)
-                out_ << "PASS line " << step.line << ": silence " << step.duration.count() << " ms\n";
-            break;
+            case Step::Kind::Exchange: result = exchange(step); break;
+            case Step::Kind::Bulk: result = bulk(step); break;
+            case Step::Kind::Disconnect:
+            case Step::Kind::Drop: result = reconnect(step); break;
+            case Step::Kind::Pause: result = pause(step); break;
+            case Step::Kind::Silence:
+                result = silence(step, step.duration, "in the silence window");
+                if (result == StepResult::Pass)
+                    out_ << "PASS line " << step.line << ": silence " << step.duration.count() << " ms\n";
+                break;
         }
         if (result == StepResult::Pass) {
-            if (step.kind != Step::Kind::Pause)
-                ++summary.passed;
+            if (step.kind != Step::Kind::Pause) ++summary.passed;
         } else {
             ++summary.failed;
         }
@@ -293,8 +260,7 @@ RunSummary ScriptRunner::run(const std::vector<Step>& steps)
 
 BenchResult runBench(Link& link, const std::string& request, const Expectation& expect, std::uint64_t warmup,
                      std::uint64_t count, std::size_t window, std::chrono::milliseconds firstTimeout,
-                     std::chrono::milliseconds replyTimeout)
-{
+                     std::chrono::milliseconds replyTimeout) {
     BenchResult result;
     result.request = request;
     result.count = count;
@@ -329,21 +295,18 @@ BenchResult runBench(Link& link, const std::string& request, const Expectation& 
     return result;
 }
 
-std::string benchLine(const BenchResult& r)
-{
+std::string benchLine(const BenchResult& r) {
     std::ostringstream out;
     out << "BENCH request=" << printable(r.request, 40) << " count=" << r.count << " window=" << r.window
         << " median_us=" << fixed(r.latency.medianUs, 1) << " p99_us=" << fixed(r.latency.p99Us, 1)
         << " min_us=" << fixed(r.latency.minUs, 1) << " max_us=" << fixed(r.latency.maxUs, 1)
         << " mean_us=" << fixed(r.latency.meanUs, 1) << " rps=" << fixed(r.requestsPerSecond, 1)
         << " mismatches=" << r.mismatches << " status=" << (r.ok ? "ok" : "failed");
-    if (!r.ok)
-        out << " error=" << printable(r.error, 200);
+    if (!r.ok) out << " error=" << printable(r.error, 200);
     return out.str();
 }
 
-std::string benchJson(const BenchResult& r)
-{
+std::string benchJson(const BenchResult& r) {
     std::ostringstream out;
     out << "{\"request\":" << jsonString(r.request) << ",\"count\":" << r.count << ",\"window\":" << r.window
         << ",\"samples\":" << r.latency.count << ",\"median_us\":" << fixed(r.latency.medianUs, 1)

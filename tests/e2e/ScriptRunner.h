@@ -66,8 +66,8 @@ struct WindowedOutcome {
     std::string error;      // why not
 };
 
-WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expectation& expect,
-                            std::uint64_t count, std::size_t window, std::chrono::milliseconds firstTimeout,
+WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expectation& expect, std::uint64_t count,
+                            std::size_t window, std::chrono::milliseconds firstTimeout,
                             std::chrono::milliseconds replyTimeout);
 
 class ScriptRunner {

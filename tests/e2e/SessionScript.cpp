@@ -9,38 +9,26 @@ namespace {
 
 constexpr std::size_t kMaxExpandedText = std::size_t{16} * 1024 * 1024;
 
-bool parseUnsigned(std::string_view text, std::uint64_t& value)
-{
-    if (text.empty())
-        return false;
+bool parseUnsigned(std::string_view text, std::uint64_t& value) {
+    if (text.empty()) return false;
     const auto* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-std::string placeholderText(std::string_view name)
-{
-    if (name == "tab")
-        return "\t";
-    if (name == "nl")
-        return "\n";
-    if (name == "cr")
-        return "\r";
-    if (name == "dollar")
-        return "$";
-    if (name == "empty")
-        return "";
+std::string placeholderText(std::string_view name) {
+    if (name == "tab") return "\t";
+    if (name == "nl") return "\n";
+    if (name == "cr") return "\r";
+    if (name == "dollar") return "$";
+    if (name == "empty") return "";
     if (name.rfind("repeat:", 0) == 0) {
         const std::string_view rest = name.substr(7);
         const auto colon = rest.find(':');
@@ -48,14 +36,12 @@ std::string placeholderText(std::string_view name)
         if (colon == std::string_view::npos || !parseUnsigned(rest.substr(0, colon), count))
             throw std::invalid_argument("expected ${repeat:N:TEXT}, got ${" + std::string(name) + "}");
         const std::string_view unit = rest.substr(colon + 1);
-        if (unit.empty() && count > 0)
-            throw std::invalid_argument("${repeat:N:TEXT} needs a non-empty TEXT");
+        if (unit.empty() && count > 0) throw std::invalid_argument("${repeat:N:TEXT} needs a non-empty TEXT");
         if (!unit.empty() && count > kMaxExpandedText / unit.size())
             throw std::invalid_argument("${repeat} result is larger than 16 MiB");
         std::string out;
         out.reserve(unit.size() * count);
-        for (std::uint64_t i = 0; i < count; ++i)
-            out.append(unit);
+        for (std::uint64_t i = 0; i < count; ++i) out.append(unit);
         return out;
     }
     if (name.rfind("hex:", 0) == 0) {
@@ -66,8 +52,7 @@ std::string placeholderText(std::string_view name)
         for (std::size_t i = 0; i < digits.size(); i += 2) {
             const int high = hexDigit(digits[i]);
             const int low = hexDigit(digits[i + 1]);
-            if (high < 0 || low < 0)
-                throw std::invalid_argument("bad hex digit in ${" + std::string(name) + "}");
+            if (high < 0 || low < 0) throw std::invalid_argument("bad hex digit in ${" + std::string(name) + "}");
             out.push_back(static_cast<char>((high << 4) | low));
         }
         return out;
@@ -75,8 +60,7 @@ std::string placeholderText(std::string_view name)
     throw std::invalid_argument("unknown placeholder ${" + std::string(name) + "}");
 }
 
-std::vector<std::string_view> splitTabs(std::string_view line)
-{
+std::vector<std::string_view> splitTabs(std::string_view line) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
     while (true) {
@@ -90,33 +74,28 @@ std::vector<std::string_view> splitTabs(std::string_view line)
     }
 }
 
-bool isBlank(std::string_view line)
-{
+bool isBlank(std::string_view line) {
     for (char c : line) {
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            return false;
+        if (!std::isspace(static_cast<unsigned char>(c))) return false;
     }
     return true;
 }
 
-std::chrono::milliseconds parseMillis(int line, std::string_view keyword, std::string_view field)
-{
+std::chrono::milliseconds parseMillis(int line, std::string_view keyword, std::string_view field) {
     std::uint64_t ms = 0;
     if (!parseUnsigned(field, ms) || ms > 3'600'000)
-        throw ScriptError(line, std::string(keyword) + " needs a duration in ms (0..3600000), got '" +
-                                    std::string(field) + "'");
+        throw ScriptError(
+            line, std::string(keyword) + " needs a duration in ms (0..3600000), got '" + std::string(field) + "'");
     return std::chrono::milliseconds(ms);
 }
 
-void expectFields(int line, std::string_view keyword, const std::vector<std::string_view>& fields,
-                  std::size_t min, std::size_t max, const char* usage)
-{
+void expectFields(int line, std::string_view keyword, const std::vector<std::string_view>& fields, std::size_t min,
+                  std::size_t max, const char* usage) {
     if (fields.size() < min || fields.size() > max)
         throw ScriptError(line, std::string(keyword) + ": expected " + usage);
 }
 
-TextTemplate parseRequest(int line, std::string_view field)
-{
+TextTemplate parseRequest(int line, std::string_view field) {
     TextTemplate request;
     try {
         request = TextTemplate::parse(field);
@@ -128,10 +107,8 @@ TextTemplate parseRequest(int line, std::string_view field)
     return request;
 }
 
-Expectation parseExpect(int line, std::string_view field)
-{
-    if (field.empty())
-        throw ScriptError(line, "expectation is empty (write 'any' to accept any response)");
+Expectation parseExpect(int line, std::string_view field) {
+    if (field.empty()) throw ScriptError(line, "expectation is empty (write 'any' to accept any response)");
     try {
         return Expectation::parse(field);
     } catch (const std::invalid_argument& e) {
@@ -141,8 +118,7 @@ Expectation parseExpect(int line, std::string_view field)
 
 }  // namespace
 
-TextTemplate TextTemplate::parse(std::string_view source)
-{
+TextTemplate TextTemplate::parse(std::string_view source) {
     TextTemplate result;
     result.source_ = std::string(source);
     std::string literal;
@@ -154,15 +130,13 @@ TextTemplate TextTemplate::parse(std::string_view source)
                 throw std::invalid_argument("unterminated placeholder at '" + std::string(source.substr(pos)) + "'");
             const std::string_view name = source.substr(pos + 2, close - pos - 2);
             if (name == "i") {
-                if (!literal.empty())
-                    result.pieces_.push_back({false, std::move(literal)});
+                if (!literal.empty()) result.pieces_.push_back({false, std::move(literal)});
                 literal.clear();
                 result.pieces_.push_back({true, {}});
                 result.usesIndex_ = true;
             } else {
                 literal += placeholderText(name);
-                if (literal.size() > kMaxExpandedText)
-                    throw std::invalid_argument("text is larger than 16 MiB");
+                if (literal.size() > kMaxExpandedText) throw std::invalid_argument("text is larger than 16 MiB");
             }
             pos = close + 1;
         } else {
@@ -170,26 +144,19 @@ TextTemplate TextTemplate::parse(std::string_view source)
             ++pos;
         }
     }
-    if (!literal.empty())
-        result.pieces_.push_back({false, std::move(literal)});
+    if (!literal.empty()) result.pieces_.push_back({false, std::move(literal)});
     return result;
 }
 
-std::string TextTemplate::expand(std::uint64_t index) const
-{
+std::string TextTemplate::expand(std::uint64_t index) const {
     std::string out;
-    for (const Piece& piece : pieces_)
-        out += piece.isIndex ? std::to_string(index) : piece.text;
+    for (const Piece& piece : pieces_) out += piece.isIndex ? std::to_string(index) : piece.text;
     return out;
 }
 
-Expectation Expectation::any()
-{
-    return Expectation{};
-}
+Expectation Expectation::any() { return Expectation{}; }
 
-Expectation Expectation::parse(std::string_view field)
-{
+Expectation Expectation::parse(std::string_view field) {
     Expectation e;
     std::string_view body = field;
     if (field == "any") {
@@ -212,8 +179,7 @@ Expectation Expectation::parse(std::string_view field)
     if (e.kind_ == Kind::Regex) {
         try {
             auto compiled = std::make_shared<std::regex>(e.text_.expand(0), std::regex::ECMAScript);
-            if (!e.text_.usesIndex())
-                e.fixedRegex_ = std::move(compiled);
+            if (!e.text_.usesIndex()) e.fixedRegex_ = std::move(compiled);
         } catch (const std::regex_error& err) {
             throw std::invalid_argument("bad regex '" + std::string(body) + "': " + err.what());
         }
@@ -221,60 +187,47 @@ Expectation Expectation::parse(std::string_view field)
     return e;
 }
 
-const std::regex& Expectation::regexFor(std::uint64_t index, std::regex& scratch) const
-{
-    if (fixedRegex_)
-        return *fixedRegex_;
+const std::regex& Expectation::regexFor(std::uint64_t index, std::regex& scratch) const {
+    if (fixedRegex_) return *fixedRegex_;
     scratch = std::regex(text_.expand(index), std::regex::ECMAScript);
     return scratch;
 }
 
-bool Expectation::matches(std::string_view response, std::uint64_t index) const
-{
+bool Expectation::matches(std::string_view response, std::uint64_t index) const {
     switch (kind_) {
-    case Kind::Any:
-        return true;
-    case Kind::Exact:
-        return response == text_.expand(index);
-    case Kind::Prefix: {
-        const std::string prefix = text_.expand(index);
-        return response.substr(0, prefix.size()) == prefix;
-    }
-    case Kind::Regex: {
-        std::regex scratch;
-        return std::regex_match(response.begin(), response.end(), regexFor(index, scratch));
-    }
+        case Kind::Any: return true;
+        case Kind::Exact: return response == text_.expand(index);
+        case Kind::Prefix: {
+            const std::string prefix = text_.expand(index);
+            return response.substr(0, prefix.size()) == prefix;
+        }
+        case Kind::Regex: {
+            std::regex scratch;
+            return std::regex_match(response.begin(), response.end(), regexFor(index, scratch));
+        }
     }
     return false;
 }
 
-std::string Expectation::describe(std::uint64_t index) const
-{
+std::string Expectation::describe(std::uint64_t index) const {
     switch (kind_) {
-    case Kind::Any:
-        return "any response";
-    case Kind::Exact:
-        return "exact " + printable(text_.expand(index));
-    case Kind::Prefix:
-        return "prefix " + printable(text_.expand(index));
-    case Kind::Regex:
-        return "regex " + printable(text_.expand(index));
+        case Kind::Any: return "any response";
+        case Kind::Exact: return "exact " + printable(text_.expand(index));
+        case Kind::Prefix: return "prefix " + printable(text_.expand(index));
+        case Kind::Regex: return "regex " + printable(text_.expand(index));
     }
     return {};
 }
 
-std::vector<Step> parseScript(std::istream& in)
-{
+std::vector<Step> parseScript(std::istream& in) {
     std::vector<Step> steps;
     std::string raw;
     int lineNo = 0;
     while (std::getline(in, raw)) {
         ++lineNo;
         std::string_view line = raw;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (isBlank(line) || line.front() == '#')
-            continue;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (isBlank(line) || line.front() == '#') continue;
 
         const auto fields = splitTabs(line);
         const std::string_view keyword = fields[0];
@@ -290,8 +243,8 @@ std::vector<Step> parseScript(std::istream& in)
             step.expect = parseExpect(lineNo, fields[3]);
             if (fields.size() == 5) {
                 std::uint64_t window = 0;
-                if (fields[4].rfind("window=", 0) != 0 || !parseUnsigned(fields[4].substr(7), window) ||
-                    window == 0 || window > std::numeric_limits<std::size_t>::max())
+                if (fields[4].rfind("window=", 0) != 0 || !parseUnsigned(fields[4].substr(7), window) || window == 0 ||
+                    window > std::numeric_limits<std::size_t>::max())
                     throw ScriptError(lineNo, "bulk: fifth field must be window=W with W >= 1");
                 step.window = static_cast<std::size_t>(window);
             }
@@ -315,8 +268,7 @@ std::vector<Step> parseScript(std::istream& in)
     return steps;
 }
 
-std::string printable(std::string_view text, std::size_t max)
-{
+std::string printable(std::string_view text, std::size_t max) {
     static const char* const kHex = "0123456789abcdef";
     std::string out = "\"";
     std::size_t shown = 0;
@@ -345,8 +297,7 @@ std::string printable(std::string_view text, std::size_t max)
         ++shown;
     }
     out += "\"";
-    if (text.size() > max)
-        out += " (" + std::to_string(text.size()) + " bytes)";
+    if (text.size() > max) out += " (" + std::to_string(text.size()) + " bytes)";
     return out;
 }
 

@@ -43,9 +43,7 @@ namespace nelko::e2e {
 class ScriptError : public std::runtime_error {
 public:
     ScriptError(int line, const std::string& message)
-        : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line)
-    {
-    }
+        : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
     int line() const { return line_; }
 
 private:

@@ -30,16 +30,14 @@ constexpr int kExitUsage = 2;
 constexpr int kExitSetup = 3;
 constexpr int kExitTimeLimit = 4;
 
-void onTimeLimit(int)
-{
+void onTimeLimit(int) {
     static const char message[] = "FAIL overall time limit reached; giving up\n";
     const ssize_t ignored = ::write(STDOUT_FILENO, message, sizeof message - 1);
     (void)ignored;
     ::_exit(kExitTimeLimit);
 }
 
-bool writePortFile(const std::string& path, std::uint16_t port, std::string& error)
-{
+bool writePortFile(const std::string& path, std::uint16_t port, std::string& error) {
     const std::string temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::trunc);
@@ -60,8 +58,7 @@ bool writePortFile(const std::string& path, std::uint16_t port, std::string& err
 
 namespace {
 
-int Run(int argc, char** argv)
-{
+int Run(int argc, char** argv) {
     CLI::App app{"Remote Desktop test server for the Nelko channel plug-ins"};
     RdpTestServer::Options server;
     std::string scriptPath;
@@ -97,7 +94,8 @@ int Run(int argc, char** argv)
     app.add_option("--first-reply-timeout-ms", firstReplyTimeoutMs,
                    "Longest wait for the first response on a new connection")
         ->capture_default_str();
-    app.add_option("--accept-timeout-ms", acceptTimeoutMs, "Longest wait for a client to connect")->capture_default_str();
+    app.add_option("--accept-timeout-ms", acceptTimeoutMs, "Longest wait for a client to connect")
+        ->capture_default_str();
     app.add_option("--activation-timeout-ms", activationTimeoutMs, "Longest wait from connect to activation")
         ->capture_default_str();
     app.add_option("--settle-ms", settleMs, "Quiet period checked for extra responses after bulk steps and at the end")
@@ -119,8 +117,7 @@ int Run(int argc, char** argv)
     app.add_option("--bench-out", benchOut, "Append one JSON line per benchmark to this file");
     CLI11_PARSE(app, argc, argv);
 
-    if (bench && benchRequests.empty())
-        benchRequests.emplace_back("Hello|");
+    if (bench && benchRequests.empty()) benchRequests.emplace_back("Hello|");
     if (!benchExpects.empty() && benchExpects.size() != benchRequests.size()) {
         std::cerr << "--bench-expect must be given once per --bench-request\n";
         return kExitUsage;
@@ -151,8 +148,7 @@ int Run(int argc, char** argv)
     }
     std::vector<Expectation> expects;
     try {
-        for (const std::string& text : benchExpects)
-            expects.push_back(Expectation::parse(text));
+        for (const std::string& text : benchExpects) expects.push_back(Expectation::parse(text));
     } catch (const std::invalid_argument& e) {
         std::cerr << "--bench-expect: " << e.what() << '\n';
         return kExitUsage;
@@ -198,19 +194,16 @@ int Run(int argc, char** argv)
     if (bench && !summary.aborted) {
         auto firstTimeout = steps.empty() ? run.firstReplyTimeout : run.replyTimeout;
         std::ofstream json;
-        if (!benchOut.empty())
-            json.open(benchOut, std::ios::app);
+        if (!benchOut.empty()) json.open(benchOut, std::ios::app);
         for (std::size_t i = 0; i < benchRequests.size(); ++i) {
             const Expectation expect = expects.empty() ? Expectation::any() : expects[i];
             const BenchResult result = runBench(rdp, benchRequests[i], expect, benchWarmup, benchCount, benchWindow,
                                                 firstTimeout, run.replyTimeout);
             firstTimeout = run.replyTimeout;
             std::cout << benchLine(result) << '\n';
-            if (json.is_open())
-                json << benchJson(result) << '\n';
+            if (json.is_open()) json << benchJson(result) << '\n';
             benchOk = benchOk && result.ok;
-            if (!result.ok)
-                break;
+            if (!result.ok) break;
         }
     }
 
@@ -219,8 +212,8 @@ int Run(int argc, char** argv)
     const auto& chunks = rdp.chunkStats();
     std::cout << "CHUNKS responses=" << chunks.messages << " pdus=" << chunks.chunks
               << " multi_pdu_responses=" << chunks.multiChunkMessages
-              << " max_pdus_per_response=" << chunks.maxChunksPerMessage << " largest_response=" << chunks.largestMessage
-              << '\n';
+              << " max_pdus_per_response=" << chunks.maxChunksPerMessage
+              << " largest_response=" << chunks.largestMessage << '\n';
     bool strayOk = true;
     if (rdp.strayCommandChannelMessages() > 0) {
         std::cout << "FAIL " << rdp.strayCommandChannelMessages() << " message(s) arrived on " << server.commandChannel
@@ -235,8 +228,7 @@ int Run(int argc, char** argv)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const std::exception& error) {

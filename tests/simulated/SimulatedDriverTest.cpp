@@ -55,8 +55,10 @@ TEST(SimulatedDriver, RefusalsReturnTheRefusalValueAndTheirReason) {
         bool (*refused)(Instrument&);  // true when the call gave its refusal value
         ErrorCode code;
     };
-#define REFUSAL(state, expr, code) \
-    { #expr, State::state, [](Instrument& d) -> bool { return expr; }, ErrorCode::code }
+#define REFUSAL(state, expr, code)                                                        \
+    {                                                                                     \
+#expr, State::state, [](Instrument & d) -> bool { return expr; }, ErrorCode::code \
+    }
     const std::vector<Case> cases{
         REFUSAL(Disconnected, !d.Measure(), NotConnected),
         REFUSAL(Disconnected, !d.Calibrate(), NotConnected),
@@ -169,8 +171,10 @@ TEST(SimulatedDriver, OptionsRoundTripInTheirCanonicalSpelling) {
         const char *setting, *options, *written, *readBack;
     };
     const std::vector<Case> cases{
-        {"Illuminant", "D65;D50;A;F2;F7;F11", "f11", "F11"}, {"observer", "10;2", "2", "2"},
-        {"Aperture", "12mm;6mm", "6MM", "6mm"},              {"SpecularMode", "SCE;SCI", "SCI", "SCI"},
+        {"Illuminant", "D65;D50;A;F2;F7;F11", "f11", "F11"},
+        {"observer", "10;2", "2", "2"},
+        {"Aperture", "12mm;6mm", "6MM", "6mm"},
+        {"SpecularMode", "SCE;SCI", "SCI", "SCI"},
         {"CalMode", "Full;Quick", "quick", "Quick"},
     };
     for (const auto& c : cases) {
@@ -287,7 +291,9 @@ TEST(SimulatedDriver, ExecuteAnswersKnownCommands) {
     Instrument dev;
     ASSERT_TRUE(dev.Connect());
     const std::vector<std::pair<const char*, const char*>> answers{
-        {"SelfTest", "PASS"}, {"selftest", "PASS"}, {"Temperature", "23.5"},
+        {"SelfTest", "PASS"},
+        {"selftest", "PASS"},
+        {"Temperature", "23.5"},
         {"Help", "SelfTest;Version;Temperature;Help"},
     };
     for (const auto& [command, answer] : answers) {

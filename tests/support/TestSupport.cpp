@@ -15,8 +15,8 @@ TempDir::TempDir() {
     const fs::path base = fs::current_path() / "test-tmp";
     fs::create_directories(base);
     for (;;) {
-        const fs::path candidate = base / ("t" + std::to_string(platform::CurrentLocalTime().second) + "-" +
-                                           std::to_string(counter++));
+        const fs::path candidate =
+            base / ("t" + std::to_string(platform::CurrentLocalTime().second) + "-" + std::to_string(counter++));
         if (fs::create_directory(candidate)) {
             path_ = candidate.string();
             return;

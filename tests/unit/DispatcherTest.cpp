@@ -45,21 +45,25 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"init|x|", "ERROR|Unknown command \"init\"", {"Parameters of init|x|"}},
         DispatchCase{"Init2|x|", "ERROR|Unknown command \"Init2\"", {"Parameters of Init2|x|"}},
         DispatchCase{"Measure", "ERROR|No driver loaded", {"Parameters of Measure", "Command Measure ()"}},
-        DispatchCase{"SetOption|Mode|2|", "ERROR|No driver loaded",
+        DispatchCase{"SetOption|Mode|2|",
+                     "ERROR|No driver loaded",
                      {"Parameters of SetOption|Mode|2|", "Command SetOption (Mode, 2)"}},
-        DispatchCase{"SetOption|||b|", "ERROR|No driver loaded",
-                     {"Parameters of SetOption|||b|", "Command SetOption (, , b)"}},
-        DispatchCase{"SetOption|Mode|", "ERROR|Missing parameter",
+        DispatchCase{
+            "SetOption|||b|", "ERROR|No driver loaded", {"Parameters of SetOption|||b|", "Command SetOption (, , b)"}},
+        DispatchCase{"SetOption|Mode|",
+                     "ERROR|Missing parameter",
                      {"Parameters of SetOption|Mode|", "Command SetOption (Mode)"}},
         DispatchCase{"SetLanguage|x|",
                      "ERROR|Error executing command \"SetLanguage\" (" + kCastFailure + ")",
                      {"Parameters of SetLanguage|x|", "Command SetLanguage (x)"}},
-        DispatchCase{"GetSpectralData|x|", "ERROR|Missing parameter",
+        DispatchCase{"GetSpectralData|x|",
+                     "ERROR|Missing parameter",
                      {"Parameters of GetSpectralData|x|", "Command GetSpectralData (x)"}},
         DispatchCase{"Init|Driver", "ERROR|Missing parameter", {"Parameters of Init|Driver"}},
-        DispatchCase{"Init|NoSuchDriver|extra|", "ERROR|Error loading driver (\"NoSuchDriver\") on client",
-                     {"Parameters of Init|NoSuchDriver|extra|", "Loading driver \"NoSuchDriver\"",
-                      "Loading Driver error"}}));
+        DispatchCase{
+            "Init|NoSuchDriver|extra|",
+            "ERROR|Error loading driver (\"NoSuchDriver\") on client",
+            {"Parameters of Init|NoSuchDriver|extra|", "Loading driver \"NoSuchDriver\"", "Loading Driver error"}}));
 
 // With no driver loaded every table command still checks its parameter count and
 // converts its parameters first, and then refuses without calling anything.
@@ -71,18 +75,38 @@ struct NoDriverCase {
 
 TEST_F(LogFixture, EveryTableCommandWithoutDriver) {
     Instrument instrument;
-    const NoDriverCase cases[] = {
-        {"AbortCalibration", 0, false}, {"Calibrate", 0, false},        {"CalibrateStep", 1, false},
-        {"ClearSamples", 0, false},     {"Configure", 0, false},        {"Connect", 0, false},
-        {"Disconnect", 0, false},       {"Execute", 1, false},          {"GetAngleValue", 1, true},
-        {"GetAngles", 0, false},        {"GetAvailableSettings", 0, false}, {"GetCalProgress", 0, false},
-        {"GetCalStatus", 0, false},     {"GetCalSteps", 0, false},      {"GetCalMode", 1, false},
-        {"GetLastErrorCode", 0, false}, {"GetLastErrorString", 0, false}, {"GetOption", 1, false},
-        {"GetSampleCount", 0, false},   {"GetSampleData", 2, true},     {"GetSerialNumber", 0, false},
-        {"GetSettingOptions", 1, false}, {"GetSpectralData", 2, true},  {"GetSpectralDataAll", 1, true},
-        {"GetWavelengths", 0, false},   {"GetWavelengthValue", 1, true}, {"IsConnected", 0, false},
-        {"IsDataReady", 0, false},      {"Measure", 0, false},          {"SetCurrentSample", 1, true},
-        {"SetLanguage", 1, true},       {"SetOption", 2, false}};
+    const NoDriverCase cases[] = {{"AbortCalibration", 0, false},
+                                  {"Calibrate", 0, false},
+                                  {"CalibrateStep", 1, false},
+                                  {"ClearSamples", 0, false},
+                                  {"Configure", 0, false},
+                                  {"Connect", 0, false},
+                                  {"Disconnect", 0, false},
+                                  {"Execute", 1, false},
+                                  {"GetAngleValue", 1, true},
+                                  {"GetAngles", 0, false},
+                                  {"GetAvailableSettings", 0, false},
+                                  {"GetCalProgress", 0, false},
+                                  {"GetCalStatus", 0, false},
+                                  {"GetCalSteps", 0, false},
+                                  {"GetCalMode", 1, false},
+                                  {"GetLastErrorCode", 0, false},
+                                  {"GetLastErrorString", 0, false},
+                                  {"GetOption", 1, false},
+                                  {"GetSampleCount", 0, false},
+                                  {"GetSampleData", 2, true},
+                                  {"GetSerialNumber", 0, false},
+                                  {"GetSettingOptions", 1, false},
+                                  {"GetSpectralData", 2, true},
+                                  {"GetSpectralDataAll", 1, true},
+                                  {"GetWavelengths", 0, false},
+                                  {"GetWavelengthValue", 1, true},
+                                  {"IsConnected", 0, false},
+                                  {"IsDataReady", 0, false},
+                                  {"Measure", 0, false},
+                                  {"SetCurrentSample", 1, true},
+                                  {"SetLanguage", 1, true},
+                                  {"SetOption", 2, false}};
     ASSERT_EQ(std::size(cases) + 1, instrument.Commands().size());  // plus "Hello"
     for (const NoDriverCase& c : cases) {
         SCOPED_TRACE(c.command);

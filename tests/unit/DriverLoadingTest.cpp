@@ -44,7 +44,7 @@ TEST_F(DriverLoadingTest, FailedLoadLeavesNoDriver) {
         ClearLog();
         EXPECT_EQ(instrument.Execute("Init|" + name + "|").ToString(), LoadError(name));
         EXPECT_EQ(Messages(), (std::vector<std::string>{"Parameters of Init|" + name + "|",
-                                                         "Loading driver \"" + name + "\"", "Loading Driver error"}));
+                                                        "Loading driver \"" + name + "\"", "Loading Driver error"}));
         EXPECT_FALSE(IsLibraryResident(kTestDriver));
         EXPECT_FALSE(IsLibraryResident("./" + DriverFileName(name)));
         EXPECT_EQ(instrument.Execute("Measure|").ToString(), "ERROR|No driver loaded");
@@ -56,9 +56,9 @@ TEST_F(DriverLoadingTest, SuccessTraceAndMissingParameterTrace) {
     ClearLog();
     EXPECT_EQ(instrument.Execute("Init|TestDriver|ignored|").ToString(), "OK");
     EXPECT_EQ(instrument.Execute("Init|TestDriver").ToString(), "ERROR|Missing parameter");
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"Parameters of Init|TestDriver|ignored|",
-                                                     "Loading driver \"TestDriver\"", "Loading Driver success",
-                                                     "Parameters of Init|TestDriver"}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"Parameters of Init|TestDriver|ignored|", "Loading driver \"TestDriver\"",
+                                        "Loading Driver success", "Parameters of Init|TestDriver"}));
 }
 
 TEST_F(DriverLoadingTest, SubFolderBelowCurrentDirectoryIsAllowed) {
@@ -86,10 +86,10 @@ TEST_F(DriverLoadingTest, LoadsFromTheCurrentDirectoryOnly) {
 }
 
 TEST_F(DriverLoadingTest, NamesLeavingTheCurrentDirectoryAreRefusedBeforeLoading) {
-    const std::string names[] = {"../TestDriver",    "bin/../../TestDriver", "sub/..",     "/tmp/TestDriver",
-                                 "\\TestDriver",     "\\\\server\\share\\d", "C:TestDriver", "c:\\x\\TestDriver",
-                                 "a:b",              "..\\TestDriver",       std::string(254, 'a'),
-                                 std::string("Test\0Driver", 11)};
+    const std::string names[] = {"../TestDriver",   "bin/../../TestDriver", "sub/..",
+                                 "/tmp/TestDriver", "\\TestDriver",         "\\\\server\\share\\d",
+                                 "C:TestDriver",    "c:\\x\\TestDriver",    "a:b",
+                                 "..\\TestDriver",  std::string(254, 'a'),  std::string("Test\0Driver", 11)};
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         Instrument instrument;

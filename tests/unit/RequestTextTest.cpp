@@ -34,10 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"SetOption|Mode|2", "SetOption", {"Mode"}},
                       SplitCase{"SetOption||2|", "SetOption", {"", "2"}}, SplitCase{"X|||", "X", {"", ""}},
                       SplitCase{"|Measure|", "", {"Measure"}}, SplitCase{"|", "", {}}, SplitCase{"", "", {}},
-                      SplitCase{"Measure |a b|", "Measure ", {"a b"}},
-                      SplitCase{"Measure|\0\0"s, "Measure", {}},
-                      SplitCase{"Measure\0\0"s, "Measure\0\0"s, {}},
-                      SplitCase{"A|x\0y|\t |"s, "A", {"x\0y"s, "\t "}}));
+                      SplitCase{"Measure |a b|", "Measure ", {"a b"}}, SplitCase{"Measure|\0\0"s, "Measure", {}},
+                      SplitCase{"Measure\0\0"s, "Measure\0\0"s, {}}, SplitCase{"A|x\0y|\t |"s, "A", {"x\0y"s, "\t "}}));
 
 struct RenderCase {
     Result result;
@@ -50,17 +48,14 @@ class RenderTest : public ::testing::TestWithParam<RenderCase> {};
 
 TEST_P(RenderTest, ResponseText) { EXPECT_EQ(GetParam().result.ToString(), GetParam().response); }
 
-INSTANTIATE_TEST_SUITE_P(Results, RenderTest,
-                         ::testing::Values(RenderCase{Result::Success(), "OK"},
-                                           RenderCase{Result::Success("Hello"), "OK|Hello"},
-                                           RenderCase{Result::FromBool(true), "OK|true"},
-                                           RenderCase{Result::FromBool(false), "OK|false"},
-                                           RenderCase{Result::Failure("Missing parameter"), "ERROR|Missing parameter"},
-                                           RenderCase{Result::Failure(""), "ERROR"},
-                                           RenderCase{Result(false, "x"), "ERROR|x"},
-                                           RenderCase{Result(true, ""), "OK"},
-                                           RenderCase{Result::Success("1|2|3"), "OK|1|2|3"},
-                                           RenderCase{Result::Success("a\0b"s), "OK|a\0b"s}));
+INSTANTIATE_TEST_SUITE_P(
+    Results, RenderTest,
+    ::testing::Values(RenderCase{Result::Success(), "OK"}, RenderCase{Result::Success("Hello"), "OK|Hello"},
+                      RenderCase{Result::FromBool(true), "OK|true"}, RenderCase{Result::FromBool(false), "OK|false"},
+                      RenderCase{Result::Failure("Missing parameter"), "ERROR|Missing parameter"},
+                      RenderCase{Result::Failure(""), "ERROR"}, RenderCase{Result(false, "x"), "ERROR|x"},
+                      RenderCase{Result(true, ""), "OK"}, RenderCase{Result::Success("1|2|3"), "OK|1|2|3"},
+                      RenderCase{Result::Success("a\0b"s), "OK|a\0b"s}));
 
 }  // namespace
 }  // namespace nelko::test
