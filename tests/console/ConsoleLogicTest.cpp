@@ -8,7 +8,7 @@
 #include "AddinLibrary.h"
 #include "RequestLine.h"
 #include "Session.h"
-#include "SpectrumChart.h"
+#include "CurveChart.h"
 
 namespace nelko::console {
 namespace {
@@ -29,7 +29,7 @@ TEST(RequestOnLine, KeepsTheRequestAndDropsWhatEditorsAndIndentationAdd) {
     for (const auto& c : cases) EXPECT_EQ(RequestOnLine(c.line), c.request) << c.line;
 }
 
-TEST(SpectrumChart, ScalesBarsToTheLargestValueInFixedWidthColumns) {
+TEST(CurveChart, ScalesBarsToTheLargestValueInFixedWidthColumns) {
     const struct {
         const char* values;
         bool unicode;
@@ -49,13 +49,13 @@ TEST(SpectrumChart, ScalesBarsToTheLargestValueInFixedWidthColumns) {
         ChartStyle style;
         style.unicode = c.unicode;
         style.width = c.width;
-        EXPECT_EQ(RenderSpectrumChart(c.values, style), std::optional<std::string>(c.chart)) << c.values;
+        EXPECT_EQ(RenderCurveChart(c.values, style), std::optional<std::string>(c.chart)) << c.values;
     }
 }
 
-TEST(SpectrumChart, RefusesTextsThatAreNotNumberLists) {
+TEST(CurveChart, RefusesTextsThatAreNotNumberLists) {
     for (const char* text : {"", "1;;2", "1;2;", "1;abc", "12.5x", "nan", "1e999", "true"})
-        EXPECT_FALSE(RenderSpectrumChart(text)) << text;
+        EXPECT_FALSE(RenderCurveChart(text)) << text;
 }
 
 // A stand-in for the add-in's SimulationExecute with a response of a chosen length, which

@@ -29,7 +29,7 @@ bool Session::RunLine(std::string_view line, const std::string& where) {
     if (options_.chart && CommandNameOf(*request) == "GetSpectralDataAll" &&
         response->compare(0, kOkWithText.size(), kOkWithText) == 0) {
         const std::string_view values = std::string_view(*response).substr(kOkWithText.size());
-        if (const auto chart = RenderSpectrumChart(values, options_.chartStyle))
+        if (const auto chart = RenderCurveChart(values, options_.chartStyle))
             out_ << *chart;
         else
             diagnostics_ << "nelko-console: " << where << ": no chart: the response is not a list of numbers\n";

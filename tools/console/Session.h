@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "SpectrumChart.h"
+#include "CurveChart.h"
 
 namespace nelko::console {
 

@@ -1,4 +1,4 @@
-#include "SpectrumChart.h"
+#include "CurveChart.h"
 
 #include <algorithm>
 #include <charconv>
@@ -55,7 +55,7 @@ std::string Bar(double fraction, const ChartStyle& style) {
 
 }  // namespace
 
-std::optional<std::string> RenderSpectrumChart(std::string_view text, const ChartStyle& style) {
+std::optional<std::string> RenderCurveChart(std::string_view text, const ChartStyle& style) {
     const auto values = ParseValues(text);
     if (!values) return std::nullopt;
 

@@ -17,6 +17,6 @@ struct ChartStyle {
 // One line per value: "  400 nm |#####    12.5", the bars scaled so that the largest
 // value fills the width, after a line naming that scale. Nothing when the text is not a
 // ';'-separated list of finite numbers.
-std::optional<std::string> RenderSpectrumChart(std::string_view values, const ChartStyle& style = {});
+std::optional<std::string> RenderCurveChart(std::string_view values, const ChartStyle& style = {});
 
 }  // namespace nelko::console
