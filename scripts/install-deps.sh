@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test run needs, only when missing.
 # Usage: install-deps.sh GROUP...   (groups: core, test, windows, e2e, analysis)
+# core has FreeRDP's headers: the Linux add-in is built against its channel types.
 set -euo pipefail
 
 declare -A GROUP_PACKAGES=(
-  [core]="build-essential cmake pkg-config libboost-dev libcli11-dev libedit-dev"
+  [core]="build-essential cmake pkg-config libboost-dev libcli11-dev libedit-dev freerdp2-dev"
   [test]="googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind"
   [windows]="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386"
-  [e2e]="freerdp2-dev freerdp2-x11 libfreerdp-server2-2 xvfb openssl"
+  [e2e]="freerdp2-x11 libfreerdp-server2-2 xvfb openssl"
   [analysis]="clang clang-tidy cppcheck libclang-rt-14-dev libfuzzer-14-dev"
 )
 
