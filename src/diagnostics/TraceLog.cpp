@@ -66,6 +66,10 @@ void PutStamp(char* out, const platform::LocalTime& time) {
     out[22] = ' ';
 }
 
+std::string LogDirectory(const LogTestSeam& seam) {
+    return seam.directory.empty() ? platform::TemporaryDirectory() : seam.directory;
+}
+
 std::string PathInDirectory(const std::string& directory) {
     std::string path = directory;
     path += platform::kLogPathSeparator;
@@ -86,7 +90,7 @@ LogStream OpenWithSeam(const LogTestSeam& seam) {
     static std::string path;
     const bool truncate = firstOpen;
     firstOpen = false;
-    std::string directory = seam.directory.empty() ? platform::TemporaryDirectory() : seam.directory;
+    std::string directory = LogDirectory(seam);
     if (logPathBusy.test_and_set(std::memory_order_acquire)) {
         return LogStream(platform::OpenLogFileForWriting(PathInDirectory(directory), truncate));
     }
@@ -118,10 +122,7 @@ void WriteWithSeam(LogStream& stream, const LogTestSeam& seam, const std::string
 
 }  // namespace
 
-std::string GetLogFilePath() {
-    const LogTestSeam& seam = TestSeam();
-    return PathInDirectory(seam.directory.empty() ? platform::TemporaryDirectory() : seam.directory);
-}
+std::string GetLogFilePath() { return PathInDirectory(LogDirectory(TestSeam())); }
 
 LogStream OpenLogFile() { return OpenWithSeam(TestSeam()); }
 
