@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <mutex>
 #include <utility>
 
 namespace nelko {
@@ -9,9 +10,20 @@ namespace {
 
 const char kLogFileName[] = "NelkoClientDriver.log";
 
+// Past this size the log is renamed to NAME.1 and started anew: every channel message is
+// traced in full, so a server could otherwise fill the (perhaps memory-backed) temporary
+// directory. A normal session stays far below it.
+constexpr std::uint64_t kRotationSize = std::uint64_t{64} << 20;
+
 // True until the first open of the process, whether or not that open succeeds: a failed
-// first open must not make a later one wipe the file of an earlier process.
-bool firstOpen = true;
+// first open must not make a later one wipe the file of an earlier process. Set back only
+// under firstOpenMutex, which that first open holds, so that it happens exactly once and
+// no other thread's entry goes into the file before it is emptied.
+std::atomic<bool> firstOpen{true};
+std::mutex firstOpenMutex;
+// Of two threads that find the log full, the second must find it started anew already
+// instead of renaming the fresh file over the full one.
+std::mutex rotationMutex;
 
 LogTestSeam& TestSeam() {
     static LogTestSeam seam;
@@ -77,6 +89,34 @@ std::string PathInDirectory(const std::string& directory) {
     return path;
 }
 
+platform::FileHandle OpenRotated(const std::string& path, std::uint64_t limit) {
+    const std::lock_guard<std::mutex> lock(rotationMutex);
+    platform::OpenedLogFile opened = platform::OpenLogFileForWriting(path, false);
+    if (opened.file == platform::kInvalidFile || opened.size < limit) return opened.file;
+    platform::CloseFile(opened.file);
+    // A full log that cannot be renamed takes no more entries rather than grow.
+    if (!platform::RenameReplacing(path, path + ".1")) return platform::kInvalidFile;
+    return platform::OpenLogFileForWriting(path, false).file;
+}
+
+LogStream OpenPath(const std::string& path, const LogTestSeam& seam) {
+    bool truncate = false;
+    platform::OpenedLogFile opened{platform::kInvalidFile, 0};
+    if (firstOpen.load(std::memory_order_acquire)) {
+        const std::lock_guard<std::mutex> lock(firstOpenMutex);
+        truncate = firstOpen.load(std::memory_order_relaxed);
+        if (truncate) {
+            opened = platform::OpenLogFileForWriting(path, true);
+            firstOpen.store(false, std::memory_order_release);
+        }
+    }
+    if (!truncate) opened = platform::OpenLogFileForWriting(path, false);
+    const std::uint64_t limit = seam.rotationSize != 0 ? seam.rotationSize : kRotationSize;
+    if (opened.file == platform::kInvalidFile || opened.size < limit) return LogStream(opened.file);
+    platform::CloseFile(opened.file);
+    return LogStream(OpenRotated(path, limit));
+}
+
 // Taken by the thread that uses the cached log path; a thread that finds it taken builds
 // its own path instead of waiting.
 std::atomic_flag logPathBusy = ATOMIC_FLAG_INIT;
@@ -88,12 +128,8 @@ std::atomic_flag logPathBusy = ATOMIC_FLAG_INIT;
 LogStream OpenWithSeam(const LogTestSeam& seam) {
     static std::string pathDirectory;
     static std::string path;
-    const bool truncate = firstOpen;
-    firstOpen = false;
     std::string directory = LogDirectory(seam);
-    if (logPathBusy.test_and_set(std::memory_order_acquire)) {
-        return LogStream(platform::OpenLogFileForWriting(PathInDirectory(directory), truncate));
-    }
+    if (logPathBusy.test_and_set(std::memory_order_acquire)) return OpenPath(PathInDirectory(directory), seam);
     struct Release {
         ~Release() { logPathBusy.clear(std::memory_order_release); }
     } release;
@@ -101,7 +137,7 @@ LogStream OpenWithSeam(const LogTestSeam& seam) {
         path = PathInDirectory(directory);
         pathDirectory = std::move(directory);
     }
-    return LogStream(platform::OpenLogFileForWriting(path, truncate));
+    return OpenPath(path, seam);
 }
 
 void WriteWithSeam(LogStream& stream, const LogTestSeam& seam, const std::string& message) {
@@ -172,6 +208,6 @@ void Trace(const std::string& message) {
 
 void SetLogTestSeam(LogTestSeam seam) { TestSeam() = std::move(seam); }
 
-void ResetLogFirstOpenForTesting() { firstOpen = true; }
+void ResetLogFirstOpenForTesting() { firstOpen.store(true); }
 
 }  // namespace nelko

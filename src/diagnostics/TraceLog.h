@@ -1,7 +1,9 @@
 // The add-in's trace log: one self-contained open/write/close per entry, emptied by the
-// first entry of a process, appended to by every later one.
+// first entry of a process, appended to by every later one, renamed to NAME.1 and started
+// anew when it has grown past 64 MiB.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -44,11 +46,13 @@ void Trace(const std::string& message);
 // Formats the time-stamped line into `out` (exposed for its exact layout).
 void FormatLogLine(const platform::LocalTime& time, const std::string& message, std::string& out);
 
-// Where tests point the log instead of the temporary directory and wall clock. An empty
-// directory or clock restores the production behaviour.
+// Where tests point the log instead of the temporary directory and wall clock, and the
+// size past which it is renamed to NAME.1. An empty directory or clock, or a size of 0,
+// restores the production behaviour.
 struct LogTestSeam {
     std::string directory;
     std::function<platform::LocalTime()> clock;
+    std::uint64_t rotationSize = 0;
 };
 void SetLogTestSeam(LogTestSeam seam);
 // Makes the next open truncate again, as the first entry of a new process does.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace nelko::platform {
@@ -31,10 +32,19 @@ LocalTime CurrentLocalTime();
 using FileHandle = long long;
 inline constexpr FileHandle kInvalidFile = -1;
 
-// Opens (creating when missing) for writing, truncating or appending. Never follows a
-// symbolic link at the final path component, and creates the file readable by its owner
-// only: the log sits in a shared directory under a fixed name.
-FileHandle OpenLogFileForWriting(const std::string& path, bool truncate);
+// A log file opened for one entry, and its size before that entry.
+struct OpenedLogFile {
+    FileHandle file;
+    std::uint64_t size;
+};
+// Opens (creating when missing) for appending, emptied first when `truncate`. The log sits
+// in a shared directory under a fixed name: the open never follows a symbolic link at the
+// final path component and never waits for a reader, a new file is readable by its owner
+// only, and where other users share the directory anything but a regular file of this
+// user with a single link is refused (kInvalidFile) before it is emptied or written.
+OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate);
+// Renames `from` to `to`, replacing a file of that name; false when it cannot.
+bool RenameReplacing(const std::string& from, const std::string& to);
 // Writes all bytes; line feeds become the platform's text-mode line end.
 void WriteToFile(FileHandle file, const char* data, std::size_t size);
 void CloseFile(FileHandle file);

@@ -53,14 +53,29 @@ LocalTime CurrentLocalTime() {
     return time;
 }
 
-FileHandle OpenLogFileForWriting(const std::string& path, bool truncate) {
-    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
+OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate) {
+    // Another user may have put anything under the log's name. O_NONBLOCK: a FIFO would
+    // otherwise hold the caller (the first entry is written inside dlopen, under the
+    // loader's lock) until someone reads it.
+    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     int fd;
     do {
         fd = ::open(path.c_str(), flags, S_IRUSR | S_IWUSR);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidFile : fd;
+    if (fd < 0) return {kInvalidFile, 0};
+    // Only a regular file of this user that no other name reaches: the entries would land
+    // in another user's file, or the emptying would hit the target of a hard link. The
+    // emptying waits for these checks, hence no O_TRUNC.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_nlink != 1 ||
+        (truncate && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return {kInvalidFile, 0};
+    }
+    return {fd, truncate ? 0 : static_cast<std::uint64_t>(info.st_size)};
 }
+
+bool RenameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 void WriteToFile(FileHandle file, const char* data, std::size_t size) {
     if (file == kInvalidFile) return;

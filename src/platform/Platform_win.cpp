@@ -28,12 +28,20 @@ LocalTime CurrentLocalTime() {
 }
 
 // Text mode turns each line feed into CR LF; sharing stays unrestricted so other
-// programs can read the log while the client runs.
-FileHandle OpenLogFileForWriting(const std::string& path, bool truncate) {
+// programs can read the log while the client runs. Always appending, also after emptying:
+// an entry of another thread that opened in between is then never overwritten.
+OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate) {
     int fd = -1;
-    const int flags = _O_WRONLY | _O_CREAT | _O_TEXT | _O_NOINHERIT | (truncate ? _O_TRUNC : _O_APPEND);
-    if (_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return kInvalidFile;
-    return fd;
+    const int flags = _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT | _O_NOINHERIT | (truncate ? _O_TRUNC : 0);
+    if (_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return {kInvalidFile, 0};
+    const long long size = _filelengthi64(fd);
+    return {fd, size > 0 ? static_cast<std::uint64_t>(size) : 0};
+}
+
+// Fails while another program holds the file open: the C runtime's sharing modes do not
+// allow deleting an open file.
+bool RenameReplacing(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 void WriteToFile(FileHandle file, const char* data, std::size_t size) {

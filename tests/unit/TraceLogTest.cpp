@@ -52,6 +52,18 @@ TEST_F(TraceLogTest, FailedFirstOpenIsSilentAndDoesNotTruncateLater) {
     EXPECT_EQ(Messages(), (std::vector<std::string>{"earlier", "kept"}));
 }
 
+// Each entry goes whole into one file; only the newest two files are kept.
+TEST_F(TraceLogTest, RotatesPastTheSizeLimitKeepingEveryEntryWhole) {
+    const std::string rotated = LogPath() + ".1";
+    SetLogTestSeam({dir.Path(), [] { return platform::LocalTime{2026, 3, 8, 7, 5, 9}; }, 100});
+    const auto line = [](char n) {
+        return InFileLineEnds("08.03.2026 - 07:05:09  entry " + std::string(30, n) + "\n");
+    };
+    for (char n = '1'; n <= '5'; ++n) Trace("entry " + std::string(30, n));
+    EXPECT_EQ(ReadFile(rotated), line('3') + line('4'));
+    EXPECT_EQ(LogText(), line('5'));
+}
+
 TEST_F(TraceLogTest, RawLinesCarryNoTimeStamp) {
     LogStream stream = OpenLogFile();
     WriteLogRawLine(stream, "Virtual channel init successful");
