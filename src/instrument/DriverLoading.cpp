@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 
 #include "command/Instrument.h"
 #include "diagnostics/TraceLog.h"
@@ -13,9 +12,32 @@ constexpr std::size_t kMaxDriverNameLength = 253;
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens these names as devices in any folder, whatever follows a dot and with
+// trailing spaces ("COM1", "com1.dll", "Nul .txt"), and a serial port may be where the
+// instrument itself sits. The superscript digits are those of the Latin-1 code page.
+bool IsReservedDeviceName(const std::string& segment) {
+    std::string stem = segment.substr(0, segment.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    std::transform(stem.begin(), stem.end(), stem.begin(), AsciiUpper);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (stem == device) return true;
+    if (stem.size() != 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)) return false;
+    const char number = stem[3];
+    return (number >= '0' && number <= '9') || number == '\xB9' || number == '\xB2' || number == '\xB3';
+}
+
+// Windows drops trailing dots and spaces of a path segment, so "..." or ".. " would lead
+// to the parent folder; only the plain "." is kept.
+bool EndsInDotOrSpace(const std::string& segment) {
+    return segment != "." && !segment.empty() && (segment.back() == '.' || segment.back() == ' ');
+}
+
 // The name comes from the remote server: it may name a library below the current
 // directory, never one outside it. Loading a library the server picked from anywhere on
 // the client (another folder, a network share, a redirected drive) would run its code.
+// The same rules hold on every platform, so a server sees one behaviour everywhere.
 bool IsAcceptableDriverName(const std::string& name) {
     if (name.empty() || name.size() > kMaxDriverNameLength) return false;
     if (IsSeparator(name.front()) || name.find(':') != std::string::npos) return false;
@@ -23,8 +45,8 @@ bool IsAcceptableDriverName(const std::string& name) {
     std::string::size_type start = 0;
     while (start <= name.size()) {
         const auto end = std::find_if(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), IsSeparator);
-        const std::string component(name.begin() + static_cast<std::ptrdiff_t>(start), end);
-        if (component == "..") return false;
+        const std::string segment(name.begin() + static_cast<std::ptrdiff_t>(start), end);
+        if (EndsInDotOrSpace(segment) || IsReservedDeviceName(segment)) return false;
         start = static_cast<std::string::size_type>(end - name.begin()) + 1;
     }
     return true;

@@ -59,24 +59,44 @@ void CloseFile(FileHandle file) {
     if (file != kInvalidFile) _close(static_cast<int>(file));
 }
 
+namespace {
+
+// The path as the loader itself will take it: absolute, "." and ".." resolved, trailing
+// dots and spaces of each segment dropped, reserved device names turned into device paths.
+// Empty when it does not fit.
+std::string FullPath(const std::string& path) {
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    return std::string(full, length);
+}
+
+}  // namespace
+
 // ".\NAME.dll" would not load from the current directory only: Windows resolves a
 // relative name with its search order, which puts the client's own folder and the system
-// folders first. The absolute path names exactly the file in the current directory.
+// folders first. The absolute path names exactly the file in the current directory. It is
+// given in the loader's own normal form, and only when that form still lies inside the
+// current directory: checks of the name alone cannot foresee every rewrite of the
+// normalisation (device names, segments of dots). A form that a second normalisation
+// would change again is refused too: the loader normalises once more (Wine turns
+// "DIR\...\X" into "DIR\..\X", which only the next pass resolves to the parent's X).
 std::string DriverLibraryPath(const std::string& baseName) {
-    char directory[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(MAX_PATH, directory);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    std::string path(directory, length);
-    if (path.back() != '\\') path += '\\';
-    return path + baseName + ".dll";
+    std::string folder = FullPath(".");
+    if (folder.empty()) return std::string();
+    if (folder.back() != '\\') folder += '\\';
+    const std::string path = FullPath(folder + baseName + ".dll");
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0 || FullPath(path) != path) {
+        return std::string();
+    }
+    return path;
 }
 
 LibraryHandle OpenLibrary(const std::string& path) {
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::string full = FullPath(path);
+    if (full.empty()) return nullptr;
     // Altered search path: a vendor driver's own DLLs are found beside it.
-    return LoadLibraryExA(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return LoadLibraryExA(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void* FindExport(LibraryHandle library, const char* name) {

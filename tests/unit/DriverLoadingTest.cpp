@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <vector>
 
 #include "LogFixture.h"
 #include "command/Instrument.h"
+#include "platform/Platform.h"
 
 namespace nelko::test {
 namespace {
@@ -85,16 +88,57 @@ TEST_F(DriverLoadingTest, LoadsFromTheCurrentDirectoryOnly) {
     std::filesystem::current_path(home);
 }
 
+// A complete driver waits where the names lead, so accepting one of them would load it.
 TEST_F(DriverLoadingTest, NamesLeavingTheCurrentDirectoryAreRefusedBeforeLoading) {
-    const std::string names[] = {"../TestDriver",   "bin/../../TestDriver", "sub/..",
-                                 "/tmp/TestDriver", "\\TestDriver",         "\\\\server\\share\\d",
-                                 "C:TestDriver",    "c:\\x\\TestDriver",    "a:b",
-                                 "..\\TestDriver",  std::string(254, 'a'),  std::string("Test\0Driver", 11)};
+    namespace fs = std::filesystem;
+    const fs::path parent = fs::current_path().parent_path();
+    const fs::path outside = parent / DriverFileName("NelkoOutside");
+    struct Planted {
+        std::vector<fs::path> files;
+        ~Planted() {
+            for (const fs::path& file : files) RemoveFile(file.string());
+        }
+    } planted{{outside}};
+    fs::copy_file(kTestDriver, outside, fs::copy_options::overwrite_existing);
+    TempDir sub;  // two levels below the working directory
+    const std::string down = sub.Path().substr(sub.Path().find("test-tmp"));
+    // Names Windows opens as devices. Elsewhere they are plain files, and a driver waits
+    // under each of them too (on Windows the copy would go to the device).
+    const std::string devices[] = {"COM1", "com9.dll", "LPT1 ", "NUL .txt", "aux.", "CONIN$", "conout$.x", "Prn"};
+#ifndef _WIN32
+    for (const std::string& device : devices) {
+        planted.files.emplace_back(DriverFileName(device));
+        fs::copy_file(kTestDriver, planted.files.back(), fs::copy_options::overwrite_existing);
+    }
+#endif
+    std::vector<std::string> names = {"../NelkoOutside",
+                                      "..\\NelkoOutside",
+                                      down + "/../../../NelkoOutside",
+                                      ".../NelkoOutside",
+                                      "...\\NelkoOutside",
+                                      ". ./NelkoOutside",
+                                      (parent / "NelkoOutside").string(),
+                                      "sub/..",
+                                      "\\TestDriver",
+                                      "\\\\server\\share\\d",
+                                      "C:TestDriver",
+                                      "c:\\x\\TestDriver",
+                                      "a:b",
+                                      "sub/CON/TestDriver",
+                                      "sub./TestDriver",
+                                      "sub /TestDriver",
+                                      std::string(254, 'a'),
+                                      std::string("Test\0Driver", 11)};
+    names.insert(names.end(), std::begin(devices), std::end(devices));
     for (const std::string& name : names) {
-        SCOPED_TRACE(name);
+        SCOPED_TRACE(Printable(name));
         Instrument instrument;
         ASSERT_EQ(instrument.Execute("Init|TestDriver|").ToString(), "OK");
+        ClearLog();
         EXPECT_EQ(instrument.Execute("Init|" + name + "|").ToString(), LoadError(name));
+        EXPECT_EQ(Messages(), (std::vector<std::string>{"Parameters of Init|" + name + "|",
+                                                        "Loading driver \"" + name + "\"", "Loading Driver error"}));
+        EXPECT_FALSE(IsLibraryResident(outside.string()));
         EXPECT_EQ(instrument.Execute("Measure|").ToString(), "ERROR|No driver loaded");
     }
     // 253 characters still fit the path buffer: refused only because no such file exists.
@@ -102,6 +146,18 @@ TEST_F(DriverLoadingTest, NamesLeavingTheCurrentDirectoryAreRefusedBeforeLoading
     const std::string longest(253, 'a');
     EXPECT_EQ(instrument.Execute("Init|" + longest + "|").ToString(), LoadError(longest));
 }
+
+#ifdef _WIN32
+// The path handed to the loader is checked again after Windows' normalisation, which
+// rewrites more than a check of the name foresees: device names become device paths, and
+// under Wine ".../X" comes out as "..\X", leading to the parent's X one pass later.
+TEST_F(DriverLoadingTest, PathsThatLeaveTheFolderOnceNormalisedAreNotFormed) {
+    for (const char* name : {".../NelkoOutside", "...\\NelkoOutside", "COM1", "nul .txt", "sub\\LPT1"})
+        EXPECT_EQ(platform::DriverLibraryPath(name), "") << name;
+    EXPECT_EQ(platform::DriverLibraryPath("TestDriver"),
+              (std::filesystem::current_path() / DriverFileName("TestDriver")).string());
+}
+#endif
 
 }  // namespace
 }  // namespace nelko::test
