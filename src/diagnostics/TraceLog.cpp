@@ -94,8 +94,11 @@ platform::FileHandle OpenRotated(const std::string& path, std::uint64_t limit) {
     platform::OpenedLogFile opened = platform::OpenLogFileForWriting(path, false);
     if (opened.file == platform::kInvalidFile || opened.size < limit) return opened.file;
     platform::CloseFile(opened.file);
-    // A full log that cannot be renamed takes no more entries rather than grow.
-    if (!platform::RenameReplacing(path, path + ".1")) return platform::kInvalidFile;
+    if (platform::RenameReplacing(path, path + ".1")) return platform::OpenLogFileForWriting(path, false).file;
+    // The rename may fail for a moment (on Windows while another program has the log open)
+    // or for good (another user's NAME.1 in a shared /tmp). Entries are kept up to twice
+    // the limit, then dropped: the log must not grow without bound either way.
+    if (opened.size / 2 >= limit) return platform::kInvalidFile;
     return platform::OpenLogFileForWriting(path, false).file;
 }
 

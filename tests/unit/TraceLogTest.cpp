@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "LogFixture.h"
 
 namespace nelko::test {
@@ -62,6 +64,12 @@ TEST_F(TraceLogTest, RotatesPastTheSizeLimitKeepingEveryEntryWhole) {
     for (char n = '1'; n <= '5'; ++n) Trace("entry " + std::string(30, n));
     EXPECT_EQ(ReadFile(rotated), line('3') + line('4'));
     EXPECT_EQ(LogText(), line('5'));
+
+    // Where the log cannot be renamed, it still stops growing, at twice the limit.
+    RemoveFile(rotated);
+    std::filesystem::create_directories(rotated + "/blocked");
+    for (char n = '6'; n <= '9'; ++n) Trace("entry " + std::string(30, n));
+    EXPECT_EQ(LogText(), line('5') + line('6') + line('7') + line('8'));
 }
 
 TEST_F(TraceLogTest, RawLinesCarryNoTimeStamp) {
