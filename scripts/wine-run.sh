@@ -171,7 +171,11 @@ launcher_for() {
     if [[ "$offset" =~ ^[0-9]+$ ]]; then
       machine=$(od -An -tx2 -j$((offset + 4)) -N2 -- "$1" 2>/dev/null | tr -d ' ')
       if [[ "$machine" == 014c ]]; then
-        can_run_32bit || die "cannot run the 32-bit program $1: $("$(dirname "${BASH_SOURCE[0]}")/can-run-32bit.sh")"
+        if ! can_run_32bit; then
+          local reason="NELKO_32BIT=no"
+          [[ -z "${NELKO_32BIT:-}" ]] && reason=$("$(dirname "${BASH_SOURCE[0]}")/can-run-32bit.sh")
+          die "cannot run the 32-bit program $1: $reason"
+        fi
         [[ -x $wine32 ]] || die "cannot run the 32-bit program $1: $wine32 is missing (Debian: wine32:i386)"
         echo "$wine32"
         return
