@@ -43,6 +43,7 @@ done
 # The backports suite beside this machine's own Debian entry (same URIs and keyring).
 add_backports_suite() {
   local codename sources_file=/etc/apt/sources.list.d/nelko-backports.sources
+  # shellcheck disable=SC1091  # the machine's own file
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   [[ -n $codename ]] || { echo "install-deps: no VERSION_CODENAME in /etc/os-release" >&2; return 1; }
   BACKPORTS_SUITE=$codename-backports
@@ -52,24 +53,24 @@ add_backports_suite() {
   for f in /etc/apt/sources.list.d/*.sources; do
     [[ -f $f ]] || continue
     # deb822: the first "deb" paragraph whose Suites include the release itself.
-    read -r uris signed_by < <(awk -v suite="$codename" '
-      function flush() { if (!done && deb && has && uris != "") { print uris, signed; done = 1 }
+    IFS=$'\t' read -r uris signed_by < <(awk -v suite="$codename" '
+      function flush() { if (!done && deb && has && uris != "") { print uris "\t" signed; done = 1 }
                          deb = has = 0; uris = signed = "" }
       /^[[:space:]]*$/ { flush(); next }
       /^Types:/ { deb = ($0 ~ /[[:space:]]deb([[:space:]]|$)/) }
       /^URIs:/ { sub(/^URIs:[[:space:]]*/, ""); uris = $0 }
       /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) has = 1 }
       /^Signed-By:/ { signed = $2 }
-      END { flush() }' "$f")
+      END { flush() }' "$f") || true
     [[ -n $uris ]] && break
   done
   if [[ -z $uris ]]; then
     # One-line format: deb [signed-by=KEYRING] URI SUITE COMPONENTS...
     local line
     line=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-      grep -E "^deb[[:space:]].*[[:space:]]$codename[[:space:]]" | head -n 1)
-    signed_by=$(sed -n 's/.*signed-by=\([^] ]*\).*/\1/p' <<<"$line")
-    uris=$(sed -e 's/\[[^]]*\]//' <<<"$line" | awk '{print $2}')
+      grep -E "^deb[[:space:]].*[[:space:]]${codename}[[:space:]]" | head -n 1) || true
+    [[ $line =~ signed-by=([^]\ ]+) ]] && signed_by=${BASH_REMATCH[1]}
+    read -r _ uris _ <<<"${line/\[*\]/}"
   fi
   [[ -n $uris ]] || { echo "install-deps: no Debian $codename entry in /etc/apt to derive $BACKPORTS_SUITE from" >&2; return 1; }
   {
@@ -77,7 +78,7 @@ add_backports_suite() {
     echo "URIs: $uris"
     echo "Suites: $BACKPORTS_SUITE"
     echo "Components: main"
-    [[ -n $signed_by ]] && echo "Signed-By: $signed_by"
+    if [[ -n $signed_by ]]; then echo "Signed-By: $signed_by"; fi
   } >"$sources_file"
   echo "install-deps: added $BACKPORTS_SUITE (from the $codename entry) in $sources_file"
 }
