@@ -40,8 +40,8 @@ std::vector<std::string> Words(const std::string& text) {
 
 }  // namespace
 
-Session::Session(Executor execute, const SessionOptions& options, std::ostream& out, std::ostream& diagnostics)
-    : execute_(std::move(execute)), options_(options), out_(out), diagnostics_(diagnostics) {}
+Session::Session(Executor execute, SessionOptions options, std::ostream& out, std::ostream& diagnostics)
+    : execute_(std::move(execute)), options_(std::move(options)), out_(out), diagnostics_(diagnostics) {}
 
 bool Session::RunLine(std::string_view line, const std::string& where) {
     if (stopped_) return false;

@@ -37,7 +37,7 @@ using Executor = std::function<std::optional<std::string>(const std::string& req
 
 class Session {
 public:
-    Session(Executor execute, const SessionOptions& options, std::ostream& out, std::ostream& diagnostics);
+    Session(Executor execute, SessionOptions options, std::ostream& out, std::ostream& diagnostics);
 
     // Runs the request on the line, if it holds one, or the console's own command
     // (":colour ANGLE [SAMPLE]", ":compare SAMPLE SAMPLE [ANGLE]"). `where` names the line in

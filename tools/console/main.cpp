@@ -165,11 +165,12 @@ int Run(int argc, char** argv) {
         "Examples:\n"
         "  nelko-console Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
         "  nelko-console --chart --script demo-session.txt\n"
-        "  echo \"Hello\" | nelko-console --quiet\n"
-        "  nelko-console --colour --compare 0 1 --plot curves.svg --script demo-session.txt" +
-        (*kColourUnavailable != '\0'
-             ? "\n\nColour (--colour, --compare, :colour, :compare): " + std::string(kColourUnavailable) + "."
-             : std::string()));
+        "  echo \"Hello\" | nelko-console --quiet\n" +
+        (*kColourUnavailable == '\0'
+             ? std::string("  nelko-console --colour --compare 0 1 --plot curves.svg --script demo-session.txt")
+             : "  nelko-console --plot curves.svg --script demo-session.txt\n\nColour (--colour, --compare, :colour, "
+               ":compare): " +
+                   std::string(kColourUnavailable) + "."));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
