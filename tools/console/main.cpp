@@ -96,6 +96,7 @@ std::vector<std::string> CommandNames() {
 #define NELKO_DECLARE_HANDLER(name) names.emplace_back(#name);
 #include "command/TableCommands.inc"
 #undef NELKO_DECLARE_HANDLER
+    if (*kColourUnavailable == '\0') names.insert(names.end(), {":colour", ":compare"});
     return names;
 }
 
