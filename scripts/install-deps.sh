@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test run needs, only when missing.
-# Usage: install-deps.sh GROUP...   (groups: core, test, windows, e2e, analysis)
+# Usage: install-deps.sh GROUP...   (groups: core, test, windows, e2e, analysis, package)
 # core has FreeRDP's headers: the Linux add-in is built against its channel types.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ declare -A GROUP_PACKAGES=(
   [windows]="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386"
   [e2e]="freerdp2-x11 libfreerdp-server2-2 xvfb openssl"
   [analysis]="clang clang-tidy cppcheck libclang-rt-14-dev libfuzzer-14-dev"
+  [package]="dpkg-dev lintian wixl msitools"
 )
 
 wanted=()

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${NELKO_JOBS:-$(nproc)}
 
-bash scripts/install-deps.sh core test analysis e2e windows || exit 1
+bash scripts/install-deps.sh core test analysis e2e windows package || exit 1
 
 passed=0
 failed=0
@@ -64,12 +64,37 @@ windows_suite() {
     ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
 }
 
+# The packages a user installs (scripts/package.sh), tested as an administrator meets them.
+deb_package() {
+  bash "$root/scripts/package.sh" deb >/dev/null &&
+    cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null &&
+    bash "$root/tests/package/deb-test.sh" "$root"/build/packages/nelko-client-driver_*_amd64.deb \
+      "$root/build/linux/bin/nelko-test-server"
+}
+
+# Both MSIs install with the 64-bit msiexec, as on 64-bit Windows; the 32-bit add-in is
+# loaded only where 32-bit programs run (the kernel may lack IA-32 emulation).
+wine_runs_32bit() {
+  "$root/scripts/wine-run.sh" "$root/build/win-i686/bin/nelko-console.exe" --version >/dev/null 2>&1
+}
+windows_packages() {
+  local packages=$root/build/packages x64 x86
+  bash "$root/scripts/package.sh" windows >/dev/null || return 1
+  x64=$(echo "$packages"/NelkoClientDriver-*-x64.msi)
+  x86=$(echo "$packages"/NelkoClientDriver-*-x86.msi)
+  bash "$root/tests/package/windows-package-test.sh" "$x64" "${x64%.msi}.zip" "$x86" &&
+    NELKO_MSI_LOAD=$(wine_runs_32bit && echo 1 || echo 0) \
+      bash "$root/tests/package/windows-package-test.sh" "$x86" "${x86%.msi}.zip" "$x64"
+}
+
 stage "Linux build and tests (with real-client sessions)" linux_suite
 stage "Sanitizer build and tests" sanitizer_suite
 stage "Fuzzing (60 s, all targets at once)" bash scripts/fuzz.sh 60
 stage "Static analysis" static_analysis
 stage "Windows x86_64 build and tests under Wine" windows_suite x86_64
 stage "Windows i686 build and tests under Wine" windows_suite i686
+stage "Debian package: contents, lintian, install, session, removal" deb_package
+stage "Windows packages: MSI tables, install under Wine, upgrade, removal; zip" windows_packages
 
 echo
 for name in "${failures[@]}"; do echo "failed: $name"; done
