@@ -12,6 +12,17 @@
 # FORBIDDEN_IMPORTS  regular expression for DLL names that must not be imported; default:
 #                  the mingw-w64 runtime DLLs (libstdc++, libgcc_s, libwinpthread, ...),
 #                  which the static link keeps out
+# EXPECT_NAMES     names that must be exported exactly so (undecorated: "Connect", not
+#                  "Connect@0" or "_Connect@0")
+# EXPECT_VERSION   the version resource's fixed file and product version (A.B.C.D) and
+#                  its FileVersion and ProductVersion strings
+# EXPECT_STRINGS   NAME=VALUE pairs of the version resource's string table
+# STDCALL          NAME=BYTES pairs: each exported function NAME returns only with
+#                  "ret $BYTES", the stack clean-up of a 32-bit stdcall function with
+#                  BYTES bytes of arguments (a cdecl function returns with a plain "ret")
+#
+# Everything here reads the file only, so it also checks programs that this machine
+# cannot run.
 if(NOT PE_FILE)
   message(FATAL_ERROR "PE_FILE is not set")
 endif()
@@ -76,6 +87,105 @@ if(DEFINED EXPECT_EXPORTS)
   if(NOT address_count EQUAL named_count)
     list(APPEND failures "${address_count} exports in the address table, ${named_count} with names")
   endif()
+endif()
+
+foreach(name IN LISTS EXPECT_NAMES)
+  if(NOT exports MATCHES "(^|;)[0-9]+:${name}(;|$)")
+    list(APPEND failures "does not export ${name} by that name")
+  endif()
+endforeach()
+
+# Version resource strings are UTF-16LE; a String block is its 6-byte header, the key
+# with its NUL, padding to 4 bytes, then the value with its NUL.
+function(nelko_utf16_hex text out)
+  string(HEX "${text}" hex)
+  string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
+  set(${out} "${hex}" PARENT_SCOPE)
+endfunction()
+function(nelko_version_hex version out)
+  string(REPLACE "." ";" parts "${version}")
+  set(hex "")
+  foreach(part IN LISTS parts)
+    math(EXPR part "${part}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" part "${part}")
+    string(LENGTH "${part}" length)
+    while(length LESS 4)
+      string(PREPEND part "0")
+      math(EXPR length "${length} + 1")
+    endwhile()
+    # Each DWORD holds two parts, the first in the high word, little-endian bytes.
+    string(REGEX REPLACE "^(..)(..)$" "\\2\\1" part "${part}")
+    list(APPEND hex "${part}")
+  endforeach()
+  list(GET hex 1 b)
+  list(GET hex 0 a)
+  list(GET hex 3 d)
+  list(GET hex 2 c)
+  string(TOLOWER "${b}${a}${d}${c}" joined)
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
+if(EXPECT_VERSION)
+  list(APPEND EXPECT_STRINGS "FileVersion=${EXPECT_VERSION}" "ProductVersion=${EXPECT_VERSION}")
+endif()
+if(EXPECT_STRINGS OR EXPECT_VERSION)
+  file(READ "${PE_FILE}" content HEX)
+  foreach(pair IN LISTS EXPECT_STRINGS)
+    string(REGEX MATCH "^([^=]+)=(.*)$" ignored "${pair}")
+    set(key "${CMAKE_MATCH_1}")
+    nelko_utf16_hex("${key}" key_hex)
+    nelko_utf16_hex("${CMAKE_MATCH_2}" value_hex)
+    string(FIND "${content}" "${key_hex}0000${value_hex}0000" unpadded)
+    string(FIND "${content}" "${key_hex}00000000${value_hex}0000" padded)
+    if(unpadded EQUAL -1 AND padded EQUAL -1)
+      list(APPEND failures "version resource has no string ${pair}")
+    endif()
+  endforeach()
+  if(EXPECT_VERSION)
+    nelko_version_hex("${EXPECT_VERSION}" version_hex)
+    # VS_FIXEDFILEINFO: signature 0xFEEF04BD, structure version 1.0, then file and
+    # product version.
+    string(FIND "${content}" "bd04effe00000100${version_hex}${version_hex}" fixed)
+    if(fixed EQUAL -1)
+      list(APPEND failures "version resource's fixed file and product version are not ${EXPECT_VERSION}")
+    endif()
+  endif()
+endif()
+
+if(STDCALL)
+  execute_process(COMMAND "${OBJDUMP}" -d --no-show-raw-insn "${PE_FILE}"
+    OUTPUT_VARIABLE code ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -d ${PE_FILE} failed (${rc}): ${err}")
+  endif()
+  string(REPLACE ";" "\\;" code "${code}")
+  string(REPLACE "\n" ";" code_lines "${code}")
+  foreach(pair IN LISTS STDCALL)
+    string(REGEX MATCH "^([^=]+)=([0-9]+)$" ignored "${pair}")
+    set(name "${CMAKE_MATCH_1}")
+    math(EXPR bytes "${CMAKE_MATCH_2}" OUTPUT_FORMAT HEXADECIMAL)
+    set(inside FALSE)
+    set(returns "")
+    foreach(line IN LISTS code_lines)
+      if(line MATCHES "^[0-9a-f]+ <([^>]+)>:$")
+        # The symbol of a stdcall function is decorated, e.g. _VirtualChannelEntry@4.
+        if(CMAKE_MATCH_1 MATCHES "^_?${name}(@[0-9]+)?$")
+          set(inside TRUE)
+        else()
+          set(inside FALSE)
+        endif()
+      elseif(inside AND line MATCHES "\t(ret|retl|lret)[ \t]*([^ \t]*)")
+        list(APPEND returns "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+      endif()
+    endforeach()
+    if(NOT returns)
+      list(APPEND failures "no code found for ${name} (is the file stripped?)")
+    endif()
+    foreach(ret IN LISTS returns)
+      if(NOT ret MATCHES "^retl? \\$${bytes}$")
+        list(APPEND failures "${name} returns with \"${ret}\", expected \"ret $${bytes}\" (stdcall)")
+      endif()
+    endforeach()
+  endforeach()
 endif()
 
 if(failures)

@@ -50,6 +50,10 @@ else()
   endif()
 endif()
 
+option(NELKO_WINE_TESTS
+  "Cross builds: run the test programs under Wine (off where this machine cannot run them, such as 32-bit programs on a kernel without IA-32 emulation; the checks that only read the built files still run)"
+  ON)
+
 option(NELKO_WINE_STOP_AFTER_TESTS
   "Stop the persistent wineserver when ctest ends (turn off when suites sharing one Wine prefix run at the same time; then call scripts/wine-stop.sh at the end)"
   ON)
@@ -58,9 +62,11 @@ option(NELKO_WINE_STOP_AFTER_TESTS
 # wineserver after, every test that requires the fixture "nelko_wine". Give other tests
 # that run Windows programs the property FIXTURES_REQUIRED nelko_wine as well.
 function(nelko_wine_fixture)
-  if(NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_CROSSCOMPILING_EMULATOR OR TEST nelko_wine_start)
+  get_property(added GLOBAL PROPERTY NELKO_WINE_FIXTURE_ADDED)
+  if(NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_CROSSCOMPILING_EMULATOR OR added)
     return()
   endif()
+  set_property(GLOBAL PROPERTY NELKO_WINE_FIXTURE_ADDED TRUE)
   list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 _runner)
   add_test(NAME nelko_wine_start COMMAND "${_runner}" --init)
   set_tests_properties(nelko_wine_start PROPERTIES FIXTURES_SETUP nelko_wine TIMEOUT 900)
@@ -73,7 +79,9 @@ endfunction()
 # gtest_discover_tests() with the cross-build settings; the arguments are those of
 # gtest_discover_tests() (later ones win over the defaults set here).
 function(nelko_gtest_discover_tests target)
-  if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_CROSSCOMPILING AND NOT NELKO_WINE_TESTS)
+    return()
+  elseif(CMAKE_CROSSCOMPILING)
     nelko_wine_fixture()
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST

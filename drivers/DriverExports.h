@@ -1,5 +1,5 @@
 // Prototypes of the 31 exports every instrument driver library provides. Driver sources
-// include this so the compiler checks each definition against the contract.
+// include this so the compiler checks each definition against the signatures the add-in binds.
 #pragma once
 
 #include "platform/Exports.h"

@@ -22,8 +22,15 @@
 #    that are copied out after it ends, so even a helper it spawns later cannot hold the
 #    caller's pipes. NELKO_WINE_CAPTURE=0 streams instead, =1 forces capturing.
 #
+#  - Debian's "wine" wrapper starts the 32-bit loader whenever wine32 is installed, and
+#    fails for every program, 64-bit ones included, on a kernel that cannot execute 32-bit
+#    programs. The loaders are therefore called directly: wine64 for the prefix and every
+#    x86-64 program, the 32-bit loader only for i386 programs and only where
+#    can-run-32bit.sh (or NELKO_32BIT) says they can run.
+#
 # Environment: NELKO_WINEPREFIX, NELKO_WINEDEBUG (default -all), NELKO_WINE_CAPTURE,
-# NELKO_WINE (the wine launcher; default: wine64 for x86-64 programs, else "wine"),
+# NELKO_WINE (a launcher for every program instead of the loaders), NELKO_32BIT (yes or
+# no: whether 32-bit programs can run here; probed when unset),
 # NELKO_WINE_LOCK_TIMEOUT (seconds, default 900).
 set -uo pipefail
 
@@ -37,8 +44,19 @@ export WINEDEBUG=${NELKO_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 # Headless: no window may reach an X or Wayland display.
 unset DISPLAY WAYLAND_DISPLAY
-wine=${NELKO_WINE:-wine}
+wine64=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
+[[ -x $wine64 ]] || die "$wine64 is missing (Debian: apt-get install wine64)"
+# A 64-bit loader that has to start a 32-bit program finds the 32-bit one through this
+# (its name without "64").
+export WINELOADER=$wine64
+wine=${NELKO_WINE:-$wine64}
 
+# Wine keeps its server's socket below $TMPDIR: programs started with different TMPDIRs
+# (ctest gives each test folder its own) would each start a wineserver of their own for
+# the same prefix, which --stop never reaches. One folder per prefix keeps one server.
+# (Windows programs take their temporary folder from TMP and TEMP, not from TMPDIR.)
+export TMPDIR=$WINEPREFIX.tmp
 log="$WINEPREFIX.log"
 ready="$WINEPREFIX/.nelko-ready"
 
@@ -77,7 +95,7 @@ create_prefix() {
   fi
   # wineboot starts a non-persistent server; waiting for it to end flushes the registry
   # to disk before the prefix is marked ready.
-  detached timeout 600 wineboot -i || die "wineboot -i failed, see $log"
+  detached timeout 600 "$wine" wineboot.exe -i || die "wineboot -i failed, see $log"
   detached timeout 120 wineserver -w || detached wineserver -k
   [[ -f "$WINEPREFIX/system.reg" ]] || die "no system.reg after wineboot, see $log"
   wine_version >"$ready"
@@ -86,7 +104,7 @@ create_prefix() {
 
 # Makes sure the prefix exists and a persistent wineserver with its helpers is running.
 setup() {
-  mkdir -p "$(dirname "$WINEPREFIX")" || die "cannot create $(dirname "$WINEPREFIX")"
+  mkdir -p "$(dirname "$WINEPREFIX")" "$TMPDIR" || die "cannot create $(dirname "$WINEPREFIX") or $TMPDIR"
   local lockfd
   exec {lockfd}>"$WINEPREFIX.lock" || die "cannot open $WINEPREFIX.lock"
   flock -w "${NELKO_WINE_LOCK_TIMEOUT:-900}" "$lockfd" || die "timed out waiting for $WINEPREFIX.lock"
@@ -97,7 +115,7 @@ setup() {
     echo "wine-run: Wine changed, updating prefix $WINEPREFIX" >&2
     detached wineserver -k
     detached timeout 60 wineserver -w
-    detached timeout 600 wineboot -u || die "wineboot -u failed, see $log"
+    detached timeout 600 "$wine" wineboot.exe -u || die "wineboot -u failed, see $log"
     detached timeout 120 wineserver -w || detached wineserver -k
     wine_version >"$ready"
   fi
@@ -130,28 +148,41 @@ stop() {
   return 0
 }
 
-# The launcher for a program: Debian's "wine" starts the 32-bit loader, which re-executes
-# wine64 for an x86-64 program; starting wine64 directly saves about 45 ms per program.
+can_run_32bit() {
+  case "${NELKO_32BIT:-}" in
+    yes) return 0 ;;
+    no) return 1 ;;
+  esac
+  "$(dirname "${BASH_SOURCE[0]}")/can-run-32bit.sh" >/dev/null
+}
+
+# The loader for a program: the 32-bit one for an i386 program file, wine64 for anything
+# else (x86-64 programs, and Wine's own programs such as msiexec or reg, which are 64-bit
+# in this prefix).
 launcher_for() {
   if [[ -n "${NELKO_WINE:-}" ]]; then
     echo "$NELKO_WINE"
     return
   fi
-  local wine64 offset machine
-  wine64=$(command -v wine64 2>/dev/null || true)
-  [[ -z "$wine64" && -x /usr/lib/wine/wine64 ]] && wine64=/usr/lib/wine/wine64
-  if [[ -n "$wine64" && -f "$1" ]]; then
-    # PE header offset at 0x3c, machine type 4 bytes after it; 0x8664 is x86-64.
+  local offset machine
+  if [[ -f "$1" ]]; then
+    # PE header offset at 0x3c, machine type 4 bytes after it; 0x14c is i386.
     offset=$(od -An -tu4 -j60 -N4 -- "$1" 2>/dev/null | tr -d ' ')
     if [[ "$offset" =~ ^[0-9]+$ ]]; then
       machine=$(od -An -tx2 -j$((offset + 4)) -N2 -- "$1" 2>/dev/null | tr -d ' ')
-      if [[ "$machine" == 8664 ]]; then
-        echo "$wine64"
+      if [[ "$machine" == 014c ]]; then
+        if ! can_run_32bit; then
+          local reason="NELKO_32BIT=no"
+          [[ -z "${NELKO_32BIT:-}" ]] && reason=$("$(dirname "${BASH_SOURCE[0]}")/can-run-32bit.sh")
+          die "cannot run the 32-bit program $1: $reason"
+        fi
+        [[ -x $wine32 ]] || die "cannot run the 32-bit program $1: $wine32 is missing (Debian: wine32:i386)"
+        echo "$wine32"
         return
       fi
     fi
   fi
-  echo wine
+  echo "$wine64"
 }
 
 run_captured() {
@@ -187,7 +218,7 @@ case "${1:-}" in
 esac
 
 setup
-wine=$(launcher_for "$1")
+wine=$(launcher_for "$1") || exit 125
 capture=${NELKO_WINE_CAPTURE:-}
 if [[ -z "$capture" ]]; then
   if [[ -t 1 ]]; then capture=0; else capture=1; fi

@@ -9,7 +9,7 @@ namespace nelko {
 
 // Drivers return C++ `bool`, but only its low 8 bits are defined by the ABI: a driver
 // built by another compiler may leave garbage in the upper bits of the register. Reading
-// the result as an 8-bit integer and testing it for non-zero is what the contract asks.
+// the result as an 8-bit integer and testing it for non-zero accepts every such driver.
 using DriverBool = std::uint8_t;
 
 using DriverBoolFn = DriverBool(NELKO_DRIVER_CALL*)();

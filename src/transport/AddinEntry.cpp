@@ -1,6 +1,6 @@
 // The library's process-wide objects and its two exports.
 //
-// Construction order is part of the contract: the command names (inline variables of
+// Construction order is fixed on purpose: the command names (inline variables of
 // CommandNames.h, included first), the channel names, then the connection object, whose
 // constructor writes the process's first trace line. The lifetime hooks come last, so
 // "ProcessAttach" follows all of them and "ProcessDetach" precedes their destruction.

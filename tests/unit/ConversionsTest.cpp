@@ -95,8 +95,10 @@ TEST(ConversionsTest, ListFormatUsesSixSignificantDigits) {
 }
 
 TEST(ConversionsTest, NumbersIgnoreTheHostsLocale) {
-    // A client may switch its C locale to one with a decimal comma.
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no German locale installed";
+    // A client may switch its C locale to one with a decimal comma (glibc's and the
+    // Windows C runtime's name for it).
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr && std::setlocale(LC_ALL, "German_Germany.1252") == nullptr)
+        GTEST_SKIP() << "no German locale installed";
     EXPECT_EQ(FormatFloat(0.5f), "0.5");
     std::setlocale(LC_ALL, "C");
 }
