@@ -18,13 +18,16 @@ deb() {
   local dir=$root/build/package
   # Built like a Debian package: system prefix, Debian's compiler and linker flags with every
   # hardening option (the preprocessor flags too, which CMake does not read by itself).
-  (
-    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-    eval "$(dpkg-buildflags --export=sh)"
-    export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-      -DNELKO_BUILD_TESTS=OFF >/dev/null
-  )
+  # Given on every configuration: CMake reads the flags' environment variables only once.
+  flag() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+  local cppflags ldflags
+  # The trace log's first line names the build date and time on purpose.
+  cppflags=$(flag CPPFLAGS | sed 's/-Wdate-time//')
+  ldflags=$(flag LDFLAGS)
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr -DNELKO_BUILD_TESTS=OFF \
+    -DCMAKE_C_FLAGS="$(flag CFLAGS) $cppflags" -DCMAKE_CXX_FLAGS="$(flag CXXFLAGS) $cppflags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" >/dev/null
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && cpack -B "$dir/cpack" >/dev/null)
   mkdir -p "$out"
