@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <tuple>
 
 #include "command/Instrument.h"
 #include "diagnostics/TraceLog.h"
@@ -48,13 +49,20 @@ VirtualChannelRDP::~VirtualChannelRDP() {
 
 bool VirtualChannelRDP::Init(PCHANNEL_ENTRY_POINTS entryPoints) {
     Trace("Init");
+    const auto previous = std::make_tuple(pVirtualChannelInit, pVirtualChannelOpen, pVirtualChannelClose,
+                                          pVirtualChannelWrite, initHandle);
     if (entryPoints != nullptr) {
         pVirtualChannelInit = entryPoints->pVirtualChannelInit;
         pVirtualChannelOpen = entryPoints->pVirtualChannelOpen;
         pVirtualChannelClose = entryPoints->pVirtualChannelClose;
         pVirtualChannelWrite = entryPoints->pVirtualChannelWrite;
     }
-    return InitVirtualChannels();
+    if (InitVirtualChannels()) return true;
+    // A refused second entry (the client already holds our channel names) must not take
+    // away the registration that works: the channels keep its functions and handle.
+    std::tie(pVirtualChannelInit, pVirtualChannelOpen, pVirtualChannelClose, pVirtualChannelWrite, initHandle) =
+        previous;
+    return false;
 }
 
 bool VirtualChannelRDP::InitVirtualChannels() {

@@ -40,11 +40,34 @@ protected:
     std::size_t mark = 0;
 };
 
+// The add-in's entries a client may call: the extended one where the platform has it.
+enum class Entry { Plain, Extended };
+#if NELKO_ADDIN_EXTENDED_ENTRY
+inline const Entry kEntries[] = {Entry::Plain, Entry::Extended};
+#else
+inline const Entry kEntries[] = {Entry::Plain};
+#endif
+inline std::string EntryName(const ::testing::TestParamInfo<Entry>& info) {
+    return info.param == Entry::Plain ? "Plain" : "Extended";
+}
+
+// A fixture run once for each entry.
+class EntryFixture : public AddinFixture, public ::testing::WithParamInterface<Entry> {
+protected:
+    static BOOL Enter(StandInClient& client, Entry entry) {
+#if NELKO_ADDIN_EXTENDED_ENTRY
+        if (entry == Entry::Extended) return client.EnterEx(library.VirtualChannelEntryEx);
+#endif
+        return entry == Entry::Plain ? client.Enter(library.VirtualChannelEntry) : FALSE;
+    }
+    BOOL Enter(StandInClient& client) const { return Enter(client, GetParam()); }
+};
+
 // A fixture with the stand-in client entered and connected.
-class ConnectedFixture : public AddinFixture {
+class ConnectedFixture : public EntryFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(client.Enter(library.VirtualChannelEntry));
+        ASSERT_TRUE(Enter(client));
         client.Connect();
         AddinFixture::SetUp();
     }

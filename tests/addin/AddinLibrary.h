@@ -9,6 +9,9 @@
 namespace nelko::test {
 
 using VirtualChannelEntryFn = BOOL(VCAPITYPE*)(PCHANNEL_ENTRY_POINTS);
+#if NELKO_ADDIN_EXTENDED_ENTRY
+using VirtualChannelEntryExFn = BOOL(VCAPITYPE*)(PCHANNEL_ENTRY_POINTS_EX, PVOID);
+#endif
 using SimulationExecuteFn = void (*)(const char*, char*, std::uint32_t, std::uint32_t*);
 
 // Path of the add-in in the working directory (defined by the build).
@@ -18,6 +21,9 @@ struct AddinLibrary {
     void* handle = nullptr;
     VirtualChannelEntryFn VirtualChannelEntry = nullptr;
     SimulationExecuteFn SimulationExecute = nullptr;
+#if NELKO_ADDIN_EXTENDED_ENTRY
+    VirtualChannelEntryExFn VirtualChannelEntryEx = nullptr;
+#endif
 
     bool Load();
     void Unload();

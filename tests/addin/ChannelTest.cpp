@@ -9,11 +9,11 @@ namespace {
 using namespace std::string_literals;
 using Lines = std::vector<std::string>;
 
-using RegistrationTest = AddinFixture;
+using RegistrationTest = EntryFixture;
 
-TEST_F(RegistrationTest, RegistersBothChannelsAndTraces) {
+TEST_P(RegistrationTest, RegistersBothChannelsAndTraces) {
     StandInClient client;
-    EXPECT_EQ(client.Enter(library.VirtualChannelEntry), TRUE);
+    EXPECT_EQ(Enter(client), TRUE);
     ASSERT_EQ(client.registrations.size(), 1u);
     const auto& registration = client.registrations[0];
     ASSERT_EQ(registration.channels.size(), 2u);
@@ -29,20 +29,44 @@ TEST_F(RegistrationTest, RegistersBothChannelsAndTraces) {
     EXPECT_NE(LogText().find(InFileLineEnds("\nVirtual channel init successful\n")), std::string::npos);
 }
 
-TEST_F(RegistrationTest, RefusedRegistrationReturnsFalse) {
+TEST_P(RegistrationTest, RefusedRegistrationReturnsFalse) {
     StandInClient client;
     client.initResult = 15;
-    EXPECT_EQ(client.Enter(library.VirtualChannelEntry), FALSE);
+    EXPECT_EQ(Enter(client), FALSE);
     EXPECT_EQ(NewMessages().back(), "Virtual channel init failed (15)");
     // A second entry with a working client registers again.
     client.initResult = CHANNEL_RC_OK;
-    EXPECT_EQ(client.Enter(library.VirtualChannelEntry), TRUE);
+    EXPECT_EQ(Enter(client), TRUE);
     EXPECT_EQ(client.registrations.size(), 2u);
 }
 
+TEST_P(RegistrationTest, ASecondEntryRefusedByTheClientLeavesTheFirstInUse) {
+    for (const Entry second : kEntries) {
+        StandInClient client;
+        ASSERT_EQ(Enter(client), TRUE);
+        client.Connect();
+        // The client already holds both channel names.
+        client.initResult = CHANNEL_RC_BAD_CHANNEL;
+        Mark();
+        EXPECT_EQ(Enter(client, second), FALSE);
+        EXPECT_EQ(NewMessages().back(), "Virtual channel init failed (6)");
+        client.registrations.pop_back();  // a refused registration gets no events
+        client.Send("Hello|");
+        EXPECT_EQ(client.Responses(), Lines{"OK|Hello"});
+        client.InitEvent(CHANNEL_EVENT_DISCONNECTED);
+        client.Connect();
+        EXPECT_EQ(client.opens.size(), 4u);
+        client.Send("Hello|");
+        EXPECT_EQ(client.Responses(), (Lines{"OK|Hello", "OK|Hello"}));
+        client.CompleteAllWrites();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, RegistrationTest, ::testing::ValuesIn(kEntries), EntryName);
+
 using InitEventTest = ConnectedFixture;
 
-TEST_F(InitEventTest, EventTableAndOpening) {
+TEST_P(InitEventTest, EventTableAndOpening) {
     ASSERT_EQ(client.opens.size(), 2u);
     EXPECT_EQ(client.opens[0].name, "NlkCmd1");
     EXPECT_EQ(client.opens[1].name, "NlkDta1");
@@ -63,9 +87,11 @@ TEST_F(InitEventTest, EventTableAndOpening) {
                                     "-Channel connected - host\0\0"s, "OnVirtualChannelClientConnected"}));
 }
 
+INSTANTIATE_TEST_SUITE_P(Entries, InitEventTest, ::testing::ValuesIn(kEntries), EntryName);
+
 using RequestTest = ConnectedFixture;
 
-TEST_F(RequestTest, OneRequestTracedAndAnsweredOnTheDataChannel) {
+TEST_P(RequestTest, OneRequestTracedAndAnsweredOnTheDataChannel) {
     client.Send("Hello|");
     ASSERT_EQ(client.writes.size(), 1u);
     EXPECT_EQ(client.writes[0].openHandle, StandInClient::kDataHandle);
@@ -77,7 +103,7 @@ TEST_F(RequestTest, OneRequestTracedAndAnsweredOnTheDataChannel) {
                                     "VirtualChannelOpenEvent", "-Event \"Write complete\""}));
 }
 
-TEST_F(RequestTest, ChannelTextsCarryTwoNuls) {
+TEST_P(RequestTest, ChannelTextsCarryTwoNuls) {
     const std::pair<std::string, std::string> cases[] = {
         {"Measure", "ERROR|Unknown command \"Measure\0\0\""s},
         {"", "ERROR|Unknown command \"\0\0\""s},
@@ -92,7 +118,7 @@ TEST_F(RequestTest, ChannelTextsCarryTwoNuls) {
     client.CompleteAllWrites();
 }
 
-TEST_F(RequestTest, WriteFailuresAreTracedByCode) {
+TEST_P(RequestTest, WriteFailuresAreTracedByCode) {
     const std::pair<UINT, std::string> cases[] = {
         {4, "CHANNEL_RC_NOT_CONNECTED)"}, {7, "CHANNEL_RC_BAD_CHANNEL_HANDLE)"}, {12, "CHANNEL_RC_NO_MEMORY)"},
         {16, "CHANNEL_RC_NULL_DATA)"},    {17, "CHANNEL_RC_ZERO_LENGTH)"},       {1, "?]"}};
@@ -104,7 +130,7 @@ TEST_F(RequestTest, WriteFailuresAreTracedByCode) {
     }
 }
 
-TEST_F(RequestTest, ResponseLengthLimitIs1600) {
+TEST_P(RequestTest, ResponseLengthLimitIs1600) {
     client.Send("Init|TestDriver|");
     TestDriverControl driver = TestDriverControl::Attach();
     ASSERT_NE(driver.SetText, nullptr);
@@ -124,7 +150,7 @@ TEST_F(RequestTest, ResponseLengthLimitIs1600) {
     client.CompleteAllWrites();
 }
 
-TEST_F(RequestTest, ChunkedMessagesAreExecutedOnceWhole) {
+TEST_P(RequestTest, ChunkedMessagesAreExecutedOnceWhole) {
     client.Send("Init|TestDriver|");
     TestDriverControl driver = TestDriverControl::Attach();
     ASSERT_NE(driver.Reset, nullptr);
@@ -149,7 +175,7 @@ TEST_F(RequestTest, ChunkedMessagesAreExecutedOnceWhole) {
     client.CompleteAllWrites();
 }
 
-TEST_F(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
+TEST_P(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
     client.Send("Init|TestDriver|");
     TestDriverControl driver = TestDriverControl::Attach();
     ASSERT_NE(driver.Reset, nullptr);
@@ -178,7 +204,7 @@ TEST_F(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
     client.CompleteAllWrites();
 }
 
-TEST_F(RequestTest, ReconnectKeepsTheDriver) {
+TEST_P(RequestTest, ReconnectKeepsTheDriver) {
     client.Send("Init|TestDriver|");
     client.InitEvent(CHANNEL_EVENT_DISCONNECTED);
     client.Connect();
@@ -187,7 +213,7 @@ TEST_F(RequestTest, ReconnectKeepsTheDriver) {
     client.CompleteAllWrites();
 }
 
-TEST_F(RequestTest, OddOpenEventsAreHarmless) {
+TEST_P(RequestTest, OddOpenEventsAreHarmless) {
     int unknown = 0;
     client.WriteComplete(&unknown);
     client.WriteCancelled(nullptr);
@@ -205,6 +231,8 @@ TEST_F(RequestTest, OddOpenEventsAreHarmless) {
     EXPECT_EQ(lines[5], "VirtualChannelOpenEvent");
     client.CompleteAllWrites();
 }
+
+INSTANTIATE_TEST_SUITE_P(Entries, RequestTest, ::testing::ValuesIn(kEntries), EntryName);
 
 }  // namespace
 }  // namespace nelko::test

@@ -9,6 +9,11 @@ namespace {
 // The table's functions get no context pointer: they report to the live stand-in.
 StandInClient* current = nullptr;
 int initHandleTarget = 0;
+#if NELKO_ADDIN_EXTENDED_ENTRY
+// The extended client's own handle and user parameter, which must come back to it.
+int extendedInitHandle = 0;
+void* extendedUserParam = nullptr;
+#endif
 
 }  // namespace
 
@@ -34,7 +39,9 @@ BOOL StandInClient::Enter(VirtualChannelEntryFn entry) {
 UINT VCAPITYPE StandInClient::Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
                                    PCHANNEL_INIT_EVENT_FN callback) {
     *initHandle = &initHandleTarget;
-    current->registrations.push_back({std::vector<CHANNEL_DEF>(channels, channels + count), version, callback});
+    current->registrations.push_back(
+        {std::vector<CHANNEL_DEF>(channels, channels + count), version,
+         [callback](UINT event, void* data, UINT length) { callback(&initHandleTarget, event, data, length); }});
     return current->initResult;
 }
 
@@ -56,9 +63,53 @@ UINT VCAPITYPE StandInClient::WriteData(DWORD openHandle, LPVOID data, ULONG len
     return current->writeResult;
 }
 
+#if NELKO_ADDIN_EXTENDED_ENTRY
+BOOL StandInClient::EnterEx(VirtualChannelEntryExFn entry) {
+    CHANNEL_ENTRY_POINTS_EX table{};
+    table.cbSize = sizeof table;
+    table.protocolVersion = 1;
+    table.pVirtualChannelInitEx = &StandInClient::InitEx;
+    table.pVirtualChannelOpenEx = &StandInClient::OpenChannelEx;
+    table.pVirtualChannelCloseEx = &StandInClient::CloseEx;
+    table.pVirtualChannelWriteEx = &StandInClient::WriteDataEx;
+    return entry(&table, &extendedInitHandle);
+}
+
+UINT VCAPITYPE StandInClient::InitEx(LPVOID userParam, LPVOID, LPVOID initHandle, PCHANNEL_DEF channels, INT count,
+                                     ULONG version, PCHANNEL_INIT_EVENT_EX_FN callback) {
+    if (initHandle != &extendedInitHandle) return CHANNEL_RC_BAD_INIT_HANDLE;
+    extendedUserParam = userParam;
+    current->registrations.push_back({std::vector<CHANNEL_DEF>(channels, channels + count), version,
+                                      [callback, userParam](UINT event, void* data, UINT length) {
+                                          callback(userParam, &extendedInitHandle, event, data, length);
+                                      }});
+    return current->initResult;
+}
+
+UINT VCAPITYPE StandInClient::OpenChannelEx(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
+                                            PCHANNEL_OPEN_EVENT_EX_FN callback) {
+    if (initHandle != &extendedInitHandle) return CHANNEL_RC_BAD_INIT_HANDLE;
+    *openHandle = std::strcmp(name, "NlkCmd1") == 0 ? kCommandHandle : kDataHandle;
+    current->opens.push_back(
+        {name, [callback](DWORD handle, UINT event, void* data, UINT32 length, UINT32 total, UINT32 flags) {
+             callback(extendedUserParam, handle, event, data, length, total, flags);
+         }});
+    return CHANNEL_RC_OK;
+}
+
+UINT VCAPITYPE StandInClient::CloseEx(LPVOID initHandle, DWORD openHandle) {
+    return initHandle == &extendedInitHandle ? Close(openHandle) : CHANNEL_RC_BAD_INIT_HANDLE;
+}
+
+UINT VCAPITYPE StandInClient::WriteDataEx(LPVOID initHandle, DWORD openHandle, LPVOID data, ULONG length,
+                                          LPVOID userData) {
+    return initHandle == &extendedInitHandle ? WriteData(openHandle, data, length, userData)
+                                             : CHANNEL_RC_BAD_INIT_HANDLE;
+}
+#endif
+
 void StandInClient::InitEvent(UINT event, const std::string& data) {
-    registrations.back().initEvent(&initHandleTarget, event, const_cast<char*>(data.data()),
-                                   static_cast<UINT>(data.size()));
+    registrations.back().initEvent(event, const_cast<char*>(data.data()), static_cast<UINT>(data.size()));
 }
 
 void StandInClient::OpenEvent(DWORD openHandle, UINT event, const void* data, UINT32 length, UINT32 total,

@@ -3,6 +3,7 @@
 // through the callbacks the add-in registered.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,15 +22,16 @@ public:
     UINT initResult = CHANNEL_RC_OK;
     UINT writeResult = CHANNEL_RC_OK;
 
-    // What the add-in did.
+    // What the add-in did, with the callback it registered, called the way its entry expects.
     struct Registration {
         std::vector<CHANNEL_DEF> channels;
         ULONG version = 0;
-        PCHANNEL_INIT_EVENT_FN initEvent = nullptr;
+        std::function<void(UINT event, void* data, UINT length)> initEvent;
     };
     struct Open {
         std::string name;
-        PCHANNEL_OPEN_EVENT_FN openEvent = nullptr;
+        std::function<void(DWORD openHandle, UINT event, void* data, UINT32 length, UINT32 total, UINT32 flags)>
+            openEvent;
     };
     struct Write {
         DWORD openHandle;
@@ -43,6 +45,10 @@ public:
 
     CHANNEL_ENTRY_POINTS EntryPoints() const;
     BOOL Enter(VirtualChannelEntryFn entry);
+#if NELKO_ADDIN_EXTENDED_ENTRY
+    // The extended entry: the same recording, through functions that take the init handle.
+    BOOL EnterEx(VirtualChannelEntryExFn entry);
+#endif
 
     // Init events.
     void InitEvent(UINT event, const std::string& data = std::string());
@@ -71,6 +77,14 @@ private:
                                       PCHANNEL_OPEN_EVENT_FN callback);
     static UINT VCAPITYPE Close(DWORD openHandle);
     static UINT VCAPITYPE WriteData(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData);
+#if NELKO_ADDIN_EXTENDED_ENTRY
+    static UINT VCAPITYPE InitEx(LPVOID userParam, LPVOID clientContext, LPVOID initHandle, PCHANNEL_DEF channels,
+                                 INT count, ULONG version, PCHANNEL_INIT_EVENT_EX_FN callback);
+    static UINT VCAPITYPE OpenChannelEx(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
+                                        PCHANNEL_OPEN_EVENT_EX_FN callback);
+    static UINT VCAPITYPE CloseEx(LPVOID initHandle, DWORD openHandle);
+    static UINT VCAPITYPE WriteDataEx(LPVOID initHandle, DWORD openHandle, LPVOID data, ULONG length, LPVOID userData);
+#endif
 
     std::size_t acknowledged_ = 0;
 };

@@ -3,8 +3,12 @@
 // connects, rebuilds each received message from its chunks, and writes the same bytes back
 // on "NlkDta1". It proves the end-to-end rig and serves as the benchmark baseline.
 //
-// Set NELKO_ECHO_TRACE=PATH to append one line per event to PATH (for debugging the rig).
+// Set NELKO_ECHO_TRACE=PATH to append one line per event to PATH, each with the id of the
+// thread it came on (for debugging the rig).
 #include "ChunkAssembler.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <freerdp/svc.h>
 #include <winpr/wtsapi.h>
@@ -40,7 +44,10 @@ struct Channel {
 
 struct State {
     std::mutex mutex;
+    // The plain entry's functions, or the extended entry's (which FreeRDP 3 needs).
     CHANNEL_ENTRY_POINTS entryPoints{};
+    CHANNEL_ENTRY_POINTS_EX entryPointsEx{};
+    bool extended = false;
     LPVOID initHandle = nullptr;
     bool initialised = false;
     std::array<Channel, kChannelNames.size()> channels;
@@ -57,6 +64,7 @@ void trace(const char* format, ...) {
     if (path == nullptr || *path == '\0') return;
     FILE* file = std::fopen(path, "a");
     if (file == nullptr) return;
+    std::fprintf(file, "[%ld] ", static_cast<long>(syscall(SYS_gettid)));
     va_list args;
     va_start(args, format);
     std::vfprintf(file, format, args);
@@ -86,8 +94,11 @@ void sendReply(std::vector<char> message) {
     }
     auto* buffer = new (std::nothrow) WriteBuffer{std::move(message)};
     if (buffer == nullptr) return;
-    const UINT rc = g_state.entryPoints.pVirtualChannelWrite(reply.openHandle, buffer->bytes.data(),
-                                                             static_cast<ULONG>(buffer->bytes.size()), buffer);
+    void* const data = buffer->bytes.data();
+    const auto length = static_cast<ULONG>(buffer->bytes.size());
+    const UINT rc = g_state.extended ? g_state.entryPointsEx.pVirtualChannelWriteEx(
+                                           g_state.initHandle, reply.openHandle, data, length, buffer)
+                                     : g_state.entryPoints.pVirtualChannelWrite(reply.openHandle, data, length, buffer);
     if (rc != CHANNEL_RC_OK) {
         trace("VirtualChannelWrite failed: %u", rc);
         delete buffer;
@@ -121,14 +132,22 @@ VOID VCAPITYPE openEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 data
     }
 }
 
+VOID VCAPITYPE openEventEx(LPVOID, DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength, UINT32 totalLength,
+                           UINT32 dataFlags) {
+    openEvent(openHandle, event, pData, dataLength, totalLength, dataFlags);
+}
+
 // Called with the mutex held.
 void openChannels() {
     for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
         Channel& channel = g_state.channels[i];
         channel.assembler.reset();
         DWORD handle = 0;
-        const UINT rc = g_state.entryPoints.pVirtualChannelOpen(g_state.initHandle, &handle,
-                                                                const_cast<PCHAR>(kChannelNames[i]), openEvent);
+        const auto name = const_cast<PCHAR>(kChannelNames[i]);
+        const UINT rc =
+            g_state.extended
+                ? g_state.entryPointsEx.pVirtualChannelOpenEx(g_state.initHandle, &handle, name, openEventEx)
+                : g_state.entryPoints.pVirtualChannelOpen(g_state.initHandle, &handle, name, openEvent);
         if (rc == CHANNEL_RC_OK || (rc == CHANNEL_RC_ALREADY_OPEN && channel.open)) {
             if (rc == CHANNEL_RC_OK) channel.openHandle = handle;
             channel.open = true;
@@ -142,7 +161,10 @@ void openChannels() {
 // Called with the mutex held.
 void closeChannels() {
     for (Channel& channel : g_state.channels) {
-        if (channel.open) g_state.entryPoints.pVirtualChannelClose(channel.openHandle);
+        if (channel.open && g_state.extended)
+            g_state.entryPointsEx.pVirtualChannelCloseEx(g_state.initHandle, channel.openHandle);
+        else if (channel.open)
+            g_state.entryPoints.pVirtualChannelClose(channel.openHandle);
         channel.open = false;
         channel.openHandle = 0;
         channel.assembler.reset();
@@ -171,6 +193,33 @@ VOID VCAPITYPE initEvent(LPVOID pInitHandle, UINT event, LPVOID /*pData*/, UINT 
     }
 }
 
+VOID VCAPITYPE initEventEx(LPVOID, LPVOID pInitHandle, UINT event, LPVOID pData, UINT dataLength) {
+    initEvent(pInitHandle, event, pData, dataLength);
+}
+
+std::array<CHANNEL_DEF, kChannelNames.size()> channelDefs() {
+    std::array<CHANNEL_DEF, kChannelNames.size()> defs{};
+    for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
+        // defs is zeroed, so the name stays terminated.
+        std::memcpy(defs[i].name, kChannelNames[i],
+                    std::min<std::size_t>(std::strlen(kChannelNames[i]), CHANNEL_NAME_LEN));
+        defs[i].options = kChannelOptions;
+    }
+    return defs;
+}
+
+// Called with the mutex held, after the init call.
+BOOL registered(UINT rc, LPVOID initHandle) {
+    if (rc != CHANNEL_RC_OK) {
+        trace("VirtualChannelInit failed: %u", rc);
+        return FALSE;
+    }
+    g_state.initHandle = initHandle;
+    g_state.initialised = true;
+    trace("initialised");
+    return TRUE;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) BOOL VCAPITYPE
@@ -185,23 +234,31 @@ VirtualChannelEntry(PCHANNEL_ENTRY_POINTS pEntryPoints) {
     std::lock_guard<std::mutex> lock(g_state.mutex);
     if (g_state.initialised) return FALSE;  // one session per process
     std::memcpy(&g_state.entryPoints, pEntryPoints, sizeof(CHANNEL_ENTRY_POINTS));
-
-    std::array<CHANNEL_DEF, kChannelNames.size()> defs{};
-    for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
-        // defs is zeroed, so the name stays terminated.
-        std::memcpy(defs[i].name, kChannelNames[i],
-                    std::min<std::size_t>(std::strlen(kChannelNames[i]), CHANNEL_NAME_LEN));
-        defs[i].options = kChannelOptions;
-    }
+    g_state.extended = false;
+    auto defs = channelDefs();
     LPVOID initHandle = nullptr;
-    const UINT rc = g_state.entryPoints.pVirtualChannelInit(&initHandle, defs.data(), static_cast<INT>(defs.size()),
-                                                            VIRTUAL_CHANNEL_VERSION_WIN2000, initEvent);
-    if (rc != CHANNEL_RC_OK) {
-        trace("VirtualChannelInit failed: %u", rc);
+    return registered(g_state.entryPoints.pVirtualChannelInit(&initHandle, defs.data(), static_cast<INT>(defs.size()),
+                                                              VIRTUAL_CHANNEL_VERSION_WIN2000, initEvent),
+                      initHandle);
+}
+
+// FreeRDP looks this one up first; FreeRDP 3 refuses the plain entry's registration.
+extern "C" __attribute__((visibility("default"))) BOOL VCAPITYPE
+VirtualChannelEntryEx(PCHANNEL_ENTRY_POINTS_EX pEntryPointsEx, PVOID pInitHandle) {
+    static_assert(std::is_same_v<decltype(&VirtualChannelEntryEx), PVIRTUALCHANNELENTRYEX>,
+                  "VirtualChannelEntryEx must match the channel API's entry type");
+    if (pEntryPointsEx == nullptr || pEntryPointsEx->cbSize < sizeof(CHANNEL_ENTRY_POINTS_EX) ||
+        pEntryPointsEx->pVirtualChannelInitEx == nullptr || pEntryPointsEx->pVirtualChannelOpenEx == nullptr ||
+        pEntryPointsEx->pVirtualChannelCloseEx == nullptr || pEntryPointsEx->pVirtualChannelWriteEx == nullptr)
         return FALSE;
-    }
-    g_state.initHandle = initHandle;
-    g_state.initialised = true;
-    trace("initialised");
-    return TRUE;
+
+    std::lock_guard<std::mutex> lock(g_state.mutex);
+    if (g_state.initialised) return FALSE;  // one session per process
+    std::memcpy(&g_state.entryPointsEx, pEntryPointsEx, sizeof(CHANNEL_ENTRY_POINTS_EX));
+    g_state.extended = true;
+    auto defs = channelDefs();
+    return registered(g_state.entryPointsEx.pVirtualChannelInitEx(nullptr, nullptr, pInitHandle, defs.data(),
+                                                                  static_cast<INT>(defs.size()),
+                                                                  VIRTUAL_CHANNEL_VERSION_WIN2000, initEventEx),
+                      pInitHandle);
 }

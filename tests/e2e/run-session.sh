@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs one end-to-end session: Xvfb on a private display, nelko-test-server on a free loopback
-# port with a fresh certificate, and xfreerdp loading the given channel plug-in, with the
-# client's add-in folder replaced (in a private mount namespace) by the plug-in's build folder.
-# Everything started here is stopped on every path; nothing on the system is changed.
+# port with a fresh certificate, and xfreerdp (FreeRDP 2) or xfreerdp3 (FreeRDP 3) loading the
+# given channel plug-in, with the client's add-in folder replaced (in a private mount
+# namespace) by the plug-in's build folder. Everything started here is stopped on every path;
+# nothing on the system is changed, not even outside the namespace.
 #
 # Usage: run-session.sh PLUGIN_NAME PLUGIN_DIR SESSION_SCRIPT [-- EXTRA_SERVER_ARGS...]
 #   PLUGIN_NAME     e.g. NelkoEcho or NelkoClientDriver (xfreerdp loads libPLUGIN_NAME-client.so)
@@ -16,19 +17,22 @@
 #                         drivers from there
 #   E2E_CLIENT_TMPDIR     TMPDIR for the client, e.g. for the add-in's trace log
 #                         (default: LOG_DIR/client-tmp)
-#   E2E_CLIENT_ARGS       extra xfreerdp arguments (word-split)
+#   E2E_CLIENT            the client program: xfreerdp (default) or xfreerdp3
+#   E2E_CLIENT_ARGS       extra client arguments (word-split)
 #   E2E_CLIENTS           how many client processes may be started one after another
 #                         (default: 1 + the number of "disconnect" lines in the script)
 #   E2E_TIMEOUT           overall limit in seconds (default 150)
 #   E2E_EXPECT_SERVER_EXIT  the server exit code that counts as success (default 0; 1 for a
 #                         session written to fail)
-#   E2E_ADDIN_DIR         the client's add-in folder (default /usr/lib/<multiarch>/freerdp2)
+#   E2E_ADDIN_DIR         the client's add-in folder (default /usr/lib/<multiarch>/freerdp2,
+#                         or .../freerdp3 for xfreerdp3)
 #
 # Exit: 0 success; 1 session failed; 2 usage or missing plug-in/server; 77 environment lacks
-# root, unshare, Xvfb or xfreerdp (test skipped); 124 overall time limit.
+# root, mount namespaces, Xvfb or the client (test skipped, the reason printed); 124 overall
+# time limit.
 set -uo pipefail
 
-usage() { sed -n '2,32p' "$0" >&2; exit 2; }
+usage() { sed -n '2,36p' "$0" >&2; exit 2; }
 [[ $# -ge 3 ]] || usage
 PLUGIN_NAME=$1
 PLUGIN_DIR=$(cd "$2" 2>/dev/null && pwd) || { echo "run-session: no such folder: $2" >&2; exit 2; }
@@ -44,10 +48,19 @@ fi
 log() { printf '[run-session %s] %s\n' "$(date +%H:%M:%S.%3N)" "$*"; }
 skip() { log "SKIP: $*"; exit 77; }
 
+CLIENT=${E2E_CLIENT:-xfreerdp}
+case $CLIENT in
+  xfreerdp) FREERDP_ADDIN_FOLDER=freerdp2 ;;
+  xfreerdp3) FREERDP_ADDIN_FOLDER=freerdp3 ;;
+  *) echo "run-session: E2E_CLIENT must be xfreerdp or xfreerdp3, not $CLIENT" >&2; exit 2 ;;
+esac
 [[ $(id -u) -eq 0 ]] || skip "needs root (for the private mount namespace)"
-for tool in unshare Xvfb xfreerdp mount; do
+for tool in unshare Xvfb "$CLIENT" mount; do
   command -v "$tool" >/dev/null 2>&1 || skip "$tool not installed"
 done
+# In a chroot or a container the kernel may refuse private mount namespaces; then the
+# client's add-in folder cannot be replaced without changing the system.
+unshare_error=$(unshare -m true 2>&1) || skip "mount namespaces refused here (unshare -m: ${unshare_error:-failed})"
 
 PLUGIN_LIB="$PLUGIN_DIR/lib${PLUGIN_NAME}-client.so"
 [[ -f $PLUGIN_LIB ]] || { echo "run-session: plug-in not found: $PLUGIN_LIB" >&2; exit 2; }
@@ -63,7 +76,7 @@ fi
 TIMEOUT_S=${E2E_TIMEOUT:-150}
 EXPECT_SERVER_EXIT=${E2E_EXPECT_SERVER_EXIT:-0}
 MULTIARCH=$(gcc -print-multiarch 2>/dev/null || echo "$(uname -m)-linux-gnu")
-ADDIN_DIR=${E2E_ADDIN_DIR:-/usr/lib/$MULTIARCH/freerdp2}
+ADDIN_DIR=${E2E_ADDIN_DIR:-/usr/lib/$MULTIARCH/$FREERDP_ADDIN_FOLDER}
 CLIENT_CWD=${E2E_CLIENT_CWD:-$PLUGIN_DIR}
 if [[ -n ${E2E_CLIENTS:-} ]]; then
   MAX_CLIENTS=$E2E_CLIENTS
@@ -86,7 +99,6 @@ mkdir -p "$RUN_DIR/home" "$RUN_DIR/ns" "$CLIENT_TMPDIR"
 XVFB_PID=""
 SERVER_PID=""
 CLIENT_PID=""
-HOST_MKDIR=""
 
 stop_pid() {  # stop_pid PID NAME: TERM, wait up to 3 s, then KILL
   local pid=$1 name=$2 i
@@ -105,12 +117,9 @@ stop_pid() {  # stop_pid PID NAME: TERM, wait up to 3 s, then KILL
 # shellcheck disable=SC2317  # invoked by the EXIT trap
 cleanup() {
   trap - EXIT INT TERM
-  stop_pid "$CLIENT_PID" xfreerdp
+  stop_pid "$CLIENT_PID" "$CLIENT"
   stop_pid "$SERVER_PID" nelko-test-server
   stop_pid "$XVFB_PID" Xvfb
-  if [[ -n $HOST_MKDIR ]]; then
-    rmdir "$HOST_MKDIR" 2>/dev/null || log "could not remove $HOST_MKDIR"
-  fi
   rm -rf "$RUN_DIR"
 }
 trap cleanup EXIT
@@ -166,16 +175,15 @@ log "server listening on 127.0.0.1:$PORT"
 ADDIN_PARENT=$(dirname "$ADDIN_DIR")
 NS_MODE=bind
 if [[ ! -d $ADDIN_DIR ]]; then
-  # Missing folder: lay an overlay over its parent inside the namespace and create it there;
-  # where overlays are unavailable, create it on the host and remove it afterwards.
+  # Missing folder (Debian does not create it): lay an overlay over its parent inside the
+  # namespace and create it there. Never on the host.
   # shellcheck disable=SC2016  # expanded by the inner shell
   if unshare -m sh -c 'mount -t tmpfs tmpfs "$1" && mkdir "$1/u" "$1/w" &&
         mount -t overlay overlay -o "lowerdir=$2,upperdir=$1/u,workdir=$1/w" "$2"' \
         sh "$RUN_DIR/ns" "$ADDIN_PARENT" >/dev/null 2>&1; then
     NS_MODE=overlay
   else
-    mkdir "$ADDIN_DIR" && HOST_MKDIR=$ADDIN_DIR
-    log "created $ADDIN_DIR (removed again at the end)"
+    skip "$ADDIN_DIR is missing and no overlay can make it inside the namespace"
   fi
 fi
 
@@ -192,7 +200,7 @@ cd "$CLIENT_CWD"
 exec "$@"'
 
 read -r -a EXTRA_CLIENT_ARGS <<<"${E2E_CLIENT_ARGS:-}"
-CLIENT_CMD=(xfreerdp "/v:127.0.0.1:$PORT" /u:e2e /p:e2e /cert:ignore /sec:tls "/vc:$PLUGIN_NAME"
+CLIENT_CMD=("$CLIENT" "/v:127.0.0.1:$PORT" /u:e2e /p:e2e /cert:ignore /sec:tls "/vc:$PLUGIN_NAME"
   /size:800x600 -clipboard -grab-keyboard -grab-mouse +auto-reconnect /auto-reconnect-max-retries:5
   /log-level:WARN "${EXTRA_CLIENT_ARGS[@]}")
 
@@ -265,7 +273,7 @@ if [[ -n $CLIENT_PID ]]; then
   done
   if kill -0 "$CLIENT_PID" 2>/dev/null; then
     log "client $CLIENTS_STARTED still running after the server ended; stopping it"
-    stop_pid "$CLIENT_PID" xfreerdp
+    stop_pid "$CLIENT_PID" "$CLIENT"
     CLIENT_CODES+=("killed")
   else
     wait "$CLIENT_PID"
