@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Tests the .deb as an administrator meets it: its contents and control fields, lintian, an
 # install with dpkg into a scratch root (with a copy of this machine's package database, so
-# that its dependencies are checked for real), the installed console tool, a real-client
-# session whose plug-in is the installed file, and a purge that leaves nothing behind.
+# that its dependencies are checked for real), the installed console tool, real-client
+# sessions in xfreerdp and xfreerdp3 whose plug-in is the installed file, and a purge that
+# leaves nothing behind.
 # Nothing outside the scratch root changes; the session sees the installed add-in folder
 # through run-session.sh's private mount namespace.
 #
@@ -71,16 +72,21 @@ output=$("$scratch/usr/bin/nelko-console" Hello "Init|NelkoSimulator|" "Connect|
   fail "the installed nelko-console failed: $output"
 log "the installed nelko-console drove the installed simulator"
 
-# A real client loading the installed plug-in file, working in the installed drivers' folder.
-session=$(E2E_SERVER=$server E2E_CLIENT_CWD=$scratch/$lib/nelko E2E_LOG_DIR=$scratch/e2e-logs \
-  bash "$here/../e2e/run-session.sh" NelkoClientDriver "$scratch/$lib/freerdp2" "$here/installed.session" 2>&1)
-status=$?
-case $status in
-  0) log "real-client session with the installed plug-in: $(grep '^session:' <<<"$session")" ;;
-  77) log "SKIP: no real-client session possible here: $(grep SKIP <<<"$session")" ;;
-  *) echo "$session"; fail "the session with the installed plug-in failed ($status)" ;;
-esac
-rm -rf "$scratch/e2e-logs"
+# Each client loading the installed plug-in file from its own add-in folder, working in the
+# installed drivers' folder.
+for client in xfreerdp:freerdp2 xfreerdp3:freerdp3; do
+  folder=$scratch/$lib/${client#*:}
+  client=${client%:*}
+  session=$(E2E_CLIENT=$client E2E_SERVER=$server E2E_CLIENT_CWD=$scratch/$lib/nelko E2E_LOG_DIR=$scratch/e2e-logs \
+    bash "$here/../e2e/run-session.sh" NelkoClientDriver "$folder" "$here/installed.session" 2>&1)
+  status=$?
+  case $status in
+    0) log "$client session with the installed plug-in: $(grep '^session:' <<<"$session")" ;;
+    77) log "SKIP: no $client session possible here: $(grep SKIP <<<"$session")" ;;
+    *) echo "$session"; fail "the $client session with the installed plug-in failed ($status)" ;;
+  esac
+  rm -rf "$scratch/e2e-logs"
+done
 
 # --- removal ---------------------------------------------------------------------------------
 quiet_dpkg -P nelko-client-driver
