@@ -91,8 +91,20 @@ wine() { "$wine_run" "$@"; }
 windows_path() { wine winepath -w "$1" | tr -d '\r'; }
 unix_path() { wine winepath -u "$1" | tr -d '\r'; }
 registered() { wine reg query "$key" /v Name 2>/dev/null | tr -d '\r' | sed -n 's/^ *Name *REG_SZ *//p'; }
-install() { wine msiexec /i "$(windows_path "$1")" /qn; }
-uninstall() { wine msiexec /x "$(windows_path "$1")" /qn; }
+# msiexec, again while the previous installation still holds Windows Installer's lock:
+# exit code 1618, of which Wine passes on the low byte.
+msiexec() {
+  local i rc
+  for ((i = 0; i < 30; i++)); do
+    wine msiexec "$@"
+    rc=$?
+    ((rc == 1618 % 256)) || return "$rc"
+    sleep 1
+  done
+  return "$rc"
+}
+install() { msiexec /i "$(windows_path "$1")" /qn; }
+uninstall() { msiexec /x "$(windows_path "$1")" /qn; }
 
 [[ -z $(registered) ]] || fail "the add-in is already registered before the test: $(registered)"
 # Whatever happens, nothing this test installed stays in the prefix.
@@ -111,9 +123,9 @@ older=$work/NelkoClientDriver-older-$arch.msi
     -D InstallFolder=NelkoClientDriver -o "$older" "$root/packaging/windows/NelkoClientDriver.wxs") ||
   fail "cannot build the older package"
 installed+=("$older" "$msi" ${other:+"$other"})
-install "$older" || fail "msiexec /i of the older package failed"
+install "$older" || fail "msiexec /i of the older package failed (exit code $?)"
 
-install "$msi" || fail "msiexec /i $(basename "$msi") failed"
+install "$msi" || fail "msiexec /i $(basename "$msi") failed (exit code $?)"
 dll=$(registered)
 [[ $dll == *'\AppData\Local\Programs\NelkoClientDriver\NelkoClientDriver.dll' ]] || fail "registered path: '$dll'"
 dll_unix=$(unix_path "$dll")
@@ -133,17 +145,17 @@ fi
 
 if [[ -n $other ]]; then
   touch "$work/other.log"
-  if wine msiexec /i "$(windows_path "$other")" /qn /l "$(windows_path "$work/other.log")" >/dev/null 2>&1; then
-    fail "$(basename "$other") installed beside $(basename "$msi")"
-  fi
+  msiexec /i "$(windows_path "$other")" /qn /l "$(windows_path "$work/other.log")" >/dev/null 2>&1
+  rc=$?
+  ((rc != 0)) || fail "$(basename "$other") installed beside $(basename "$msi")"
   # Refused for that reason, not for any failure (the log is UTF-16 on some versions).
   tr -d '\0' <"$work/other.log" | grep -q 'NELKO_OTHER_BITNESS_INSTALLED = {' ||
-    fail "$(basename "$other") failed, but not for the other bitness: $(tr -d '\0' <"$work/other.log" | tail -n 5)"
+    fail "$(basename "$other") failed (exit code $rc), but not for the other bitness: $(tr -d '\0' <"$work/other.log")"
   [[ $(registered) == "$dll" ]] || fail "refusing $(basename "$other") changed the registration: $(registered)"
   log "$(basename "$other") refused while $(basename "$msi") is installed"
 fi
 
-uninstall "$msi" || fail "msiexec /x $(basename "$msi") failed"
+uninstall "$msi" || fail "msiexec /x $(basename "$msi") failed (exit code $?)"
 # The older version must be gone since the upgrade: were it still installed, it would keep
 # the shared component, its files and its key.
 wine reg query "$key" >/dev/null 2>&1 && fail "the key is still there after the uninstall"
