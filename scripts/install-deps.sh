@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test run needs, only when missing.
-# Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis)
+# Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis, package)
 # core has FreeRDP's headers: the Linux add-in is built against its channel types, and Little
 # CMS for the console tool's colour figures; test has colormath, which the tests check them against.
 # windows32 is 32-bit Wine: only for machines that can execute 32-bit programs
@@ -16,6 +16,7 @@ declare -A GROUP_PACKAGES=(
   [windows32]="wine32:i386"
   [e2e]="freerdp2-x11 libfreerdp-server2-2 xvfb openssl freerdp3-x11@backports"
   [analysis]="clang clang-tidy clang-format cppcheck libclang-rt-14-dev libfuzzer-14-dev git"
+  [package]="dpkg-dev lintian wixl msitools"
 )
 
 wanted=()

@@ -130,14 +130,16 @@ int Run(int argc, char** argv) {
            "Requests to run, in order, before any script, e.g. \"GetSpectralData|0|5|\" (quote the | for the shell)")
         ->type_name("REQUEST");
     app.add_option("--library", settings.library,
-                   "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME " beside this program)")
+                   "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME
+                   " beside this program, else the installed one)")
         ->type_name("PATH");
     app.add_option(
            "--script", settings.script,
            "File of requests, one a line; blank lines and lines starting with # are skipped; - reads standard input")
         ->type_name("FILE");
     app.add_option("--driver-dir", settings.driverDir,
-                   "Folder to work in, where Init loads instrument drivers from (default: the add-in library's folder)")
+                   "Folder to work in, where Init loads instrument drivers from (default: the add-in library's "
+                   "folder, or the installed drivers' folder with the installed add-in)")
         ->type_name("DIR");
     app.add_flag("--keep-going", settings.keepGoing,
                  "Run every request even after an ERROR response (the exit code still reports it)");
@@ -180,11 +182,20 @@ int Run(int argc, char** argv) {
 
     // Paths are taken relative to where the user is, before moving to the driver folder.
     std::error_code error;
+    fs::path defaultDriverDir;
     if (settings.library.empty()) {
         const std::string programDirectory = ExecutableDirectory();
         if (programDirectory.empty())
             return Unusable("cannot tell where this program is; name the add-in with --library");
-        settings.library = (fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME).string();
+        const fs::path beside = fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME;
+        if (fs::exists(beside, error)) {
+            settings.library = beside.string();
+        } else {
+            // Installed from a package: the add-in sits in the client's add-in folder and
+            // the drivers in their own, both at fixed places relative to this program.
+            settings.library = (fs::path(programDirectory) / NELKO_INSTALLED_ADDIN).string();
+            defaultDriverDir = fs::path(programDirectory) / NELKO_INSTALLED_DRIVER_DIR;
+        }
     }
     const fs::path library = fs::absolute(settings.library, error);
     if (error) return Unusable("cannot use the library path " + settings.library + ": " + error.message());
@@ -208,7 +219,8 @@ int Run(int argc, char** argv) {
         return Unusable(e.what());
     }
 
-    const fs::path driverDir = settings.driverDir.empty() ? library.parent_path() : fs::path(settings.driverDir);
+    fs::path driverDir = settings.driverDir;
+    if (driverDir.empty()) driverDir = defaultDriverDir.empty() ? library.parent_path() : defaultDriverDir;
     fs::current_path(driverDir, error);
     if (error) return Unusable("cannot work in the driver folder " + driverDir.string() + ": " + error.message());
 
