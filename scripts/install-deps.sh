@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test run needs, only when missing.
-# Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis)
-# core has FreeRDP's headers: the Linux add-in is built against its channel types.
+# Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis, package)
+# core has FreeRDP's headers: the Linux add-in is built against its channel types, and Little
+# CMS for the console tool's colour figures; test has colormath, which the tests check them against.
 # windows32 is 32-bit Wine: only for machines that can execute 32-bit programs
 # (scripts/can-run-32bit.sh); elsewhere it could never start, and Debian's wine wrapper
 # would pick it even for 64-bit programs.
@@ -9,12 +10,13 @@
 set -euo pipefail
 
 declare -A GROUP_PACKAGES=(
-  [core]="build-essential cmake pkg-config libboost-dev libcli11-dev libedit-dev freerdp2-dev"
-  [test]="googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind locales"
+  [core]="build-essential cmake pkg-config libboost-dev libcli11-dev libedit-dev freerdp2-dev liblcms2-dev"
+  [test]="googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind locales python3-colormath"
   [windows]="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64"
   [windows32]="wine32:i386"
   [e2e]="freerdp2-x11 libfreerdp-server2-2 xvfb openssl freerdp3-x11@backports"
   [analysis]="clang clang-tidy clang-format cppcheck libclang-rt-14-dev libfuzzer-14-dev git"
+  [package]="dpkg-dev lintian wixl msitools"
 )
 
 wanted=()

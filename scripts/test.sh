@@ -13,7 +13,7 @@ if [[ -z "${NELKO_32BIT:-}" ]]; then
 fi
 no_32bit_reason=${no_32bit_reason:-NELKO_32BIT=$NELKO_32BIT}
 export NELKO_32BIT
-groups=(core test analysis e2e windows)
+groups=(core test analysis e2e windows package)
 [[ $NELKO_32BIT == yes ]] && groups+=(windows32)
 bash scripts/install-deps.sh "${groups[@]}" || exit 1
 
@@ -94,12 +94,39 @@ windows_suite() {
   fi
 }
 
+# The packages a user installs (scripts/package.sh), tested as an administrator meets them.
+deb_package() {
+  bash "$root/scripts/package.sh" deb >/dev/null &&
+    cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null &&
+    bash "$root/tests/package/deb-test.sh" "$root"/build/packages/nelko-client-driver_*_amd64.deb \
+      "$root/build/linux/bin/nelko-test-server"
+}
+
+# Both MSIs install with the 64-bit msiexec, as on 64-bit Windows; the 32-bit add-in is
+# loaded only where 32-bit programs run.
+windows_packages() {
+  local packages=$root/build/packages x64 x86 load32=1
+  bash "$root/scripts/package.sh" windows >/dev/null || return 1
+  x64=$(echo "$packages"/NelkoClientDriver-*-x64.msi)
+  x86=$(echo "$packages"/NelkoClientDriver-*-x86.msi)
+  [[ $NELKO_32BIT == no ]] && load32=0
+  bash "$root/tests/package/windows-package-test.sh" "$x64" "${x64%.msi}.zip" "$x86" &&
+    NELKO_MSI_LOAD=$load32 bash "$root/tests/package/windows-package-test.sh" "$x86" "${x86%.msi}.zip" "$x64" ||
+    return 1
+  if ((!load32)); then
+    not_run+=("Windows packages: the installed 32-bit add-in was not loaded: $no_32bit_reason")
+    echo "${not_run[-1]}"
+  fi
+}
+
 stage "Linux build and tests (with real-client sessions)" linux_suite
 stage "Sanitizer build and tests" sanitizer_suite
 stage "Fuzzing (60 s, all targets at once)" bash scripts/fuzz.sh 60
 stage "Static analysis" static_analysis
 stage "Windows x86_64 build and tests under Wine" windows_suite x86_64
 stage "Windows i686 build and tests under Wine" windows_suite i686
+stage "Debian package: contents, lintian, install, session, removal" deb_package
+stage "Windows packages: MSI tables, install under Wine, upgrade, removal; zip" windows_packages
 
 echo
 for line in "${not_run[@]}"; do echo "not run: $line"; done

@@ -9,9 +9,17 @@
 #include "RequestLine.h"
 #include "Session.h"
 #include "CurveChart.h"
+#include "Reflectance.h"
+#include "SpectralPlot.h"
 
 namespace nelko::console {
 namespace {
+
+int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
 
 TEST(RequestOnLine, KeepsTheRequestAndDropsWhatEditorsAndIndentationAdd) {
     const struct {
@@ -56,6 +64,49 @@ TEST(CurveChart, ScalesBarsToTheLargestValueInFixedWidthColumns) {
 TEST(CurveChart, RefusesTextsThatAreNotNumberLists) {
     for (const char* text : {"", "1;;2", "1;2;", "1;abc", "12.5x", "nan", "1e999", "true"})
         EXPECT_FALSE(RenderCurveChart(text)) << text;
+}
+
+TEST(CheckCurve, ReadsPercentOrFactorsAndRefusesGridsNoColourCanBeSummedOver) {
+    const std::vector<double> nm{400, 410, 420};
+    const auto percent = CheckCurve(nm, {10, 50, 90});
+    ASSERT_TRUE(percent.curve);
+    EXPECT_EQ(percent.curve->factors, (std::vector<double>{0.1, 0.5, 0.9}));
+    EXPECT_TRUE(percent.curve->scaleDetected);
+    const auto factors = CheckCurve(nm, {0.1, 0.5, 0.9});
+    EXPECT_EQ(factors.curve->scale, ReflectanceScale::Fraction);
+    EXPECT_EQ(factors.curve->factors, (std::vector<double>{0.1, 0.5, 0.9}));
+    // A very dark sample in percent looks like factors: the user says which.
+    const auto named = CheckCurve(nm, {0.5, 1, 1.2}, ReflectanceScale::Percent);
+    EXPECT_EQ(named.curve->factors[1], 0.01);
+    EXPECT_FALSE(named.curve->scaleDetected);
+
+    const struct {
+        std::vector<double> wavelengths;
+        const char* problem;
+    } grids[] = {
+        {{400, 420, 410}, "the wavelengths do not rise at 410 nm"},
+        {{400, 410, 415}, "the wavelengths are not evenly spaced at 415 nm"},
+        {{400, 420, 440}, "steps of 20 nm are coarser than 10 nm"},
+        {{350, 360, 370}, "wavelength 0 is 350 nm, outside 360..830 nm"},
+    };
+    for (const auto& g : grids) {
+        const auto check = CheckCurve(g.wavelengths, {1, 2, 3});
+        EXPECT_FALSE(check.curve) << g.problem;
+        EXPECT_EQ(check.problem, g.problem);
+    }
+}
+
+TEST(SpectralPlot, OneLabelledLinePerCurveWithEscapedLabelsAndANoteWhenEmpty) {
+    const std::string svg = RenderSvgPlot(
+        {{"15° <gloss> & \"flop\"", {400, 410, 420}, {10, 40, 20}}, {"110°", {400, 410, 420}, {5, 6, 7}}}, "T");
+    EXPECT_EQ(CountOf(svg, "<polyline"), 2);
+    EXPECT_NE(svg.find(">15° &lt;gloss&gt; &amp; &quot;flop&quot;</text>"), std::string::npos) << svg;
+    EXPECT_EQ(svg.find("<gloss>"), std::string::npos);
+    // 400 nm at the left edge, 420 nm at the right, 40 % (the top of the scale) at the top.
+    EXPECT_NE(svg.find("points=\"70.0,357.5 330.0,50.0 590.0,255.0\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find(">Wavelength (nm)<"), std::string::npos);
+    EXPECT_NE(svg.find(">Reflectance (%)<"), std::string::npos);
+    EXPECT_NE(RenderSvgPlot({}, "T").find("No curves were measured"), std::string::npos);
 }
 
 // A stand-in for the add-in's SimulationExecute with a response of a chosen length, which

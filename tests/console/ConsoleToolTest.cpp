@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -61,6 +62,27 @@ TEST(ConsoleTool, ChartDrawsOneBarPerWavelengthForSuccessfulGetSpectralDataAll) 
     const ConsoleRun failed = RunConsole({"--chart", "--keep-going", "Init|NelkoSimulator|", "GetSpectralDataAll|"});
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_TRUE(BarLabels(failed.out).empty());
+}
+
+TEST(ConsoleTool, PlotWritesTheSessionsCurvesAsSvgAndAnUnwritablePlotIsAFailure) {
+    const std::string plot = TemporaryFile("curves.svg");
+    const ConsoleRun run = RunConsole({"--plot", plot, "Init|NelkoSimulator|", "Connect|", "Calibrate|",
+                                       "CalibrateStep|Black|", "CalibrateStep|White|", "CalibrateStep|Green|",
+                                       "Measure|", "GetSpectralDataAll|1|", "GetSpectralDataAll|5|"});
+    std::ifstream file(plot);
+    std::stringstream svg;
+    svg << file.rdbuf();
+    file.close();
+    fs::remove(plot);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(CountOccurrences(svg.str(), "<polyline"), 2) << svg.str();
+    EXPECT_NE(svg.str().find(">15° (measurement 1)</text>"), std::string::npos) << svg.str();
+    EXPECT_NE(svg.str().find(">110° (measurement 1)</text>"), std::string::npos) << svg.str();
+    EXPECT_NE(run.err.find("2 curves plotted in"), std::string::npos) << run.err;
+
+    const ConsoleRun unwritable = RunConsole({"--plot", "missing-folder/curves.svg", "Hello"});
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_NE(unwritable.err.find("cannot write the plot"), std::string::npos) << unwritable.err;
 }
 
 struct StopCase {

@@ -8,6 +8,7 @@
 namespace nelko::console {
 
 bool StandardInputIsTerminal();
+bool StandardOutputIsTerminal();
 
 // Reads typed lines, with line editing, history and completion of the given words at the
 // start of a line where the OS offers them. One instance at a time.

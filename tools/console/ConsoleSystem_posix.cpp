@@ -39,6 +39,7 @@ char** CompleteLine(const char* text, int start, int) {
 const char* const kEndOfInputKeys = "Ctrl-D";
 
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 LineReader::LineReader(std::vector<std::string> completions) {
     completionWords = std::move(completions);

@@ -11,6 +11,7 @@ namespace nelko::console {
 const char* const kEndOfInputKeys = "Ctrl-Z, Enter";
 
 bool StandardInputIsTerminal() { return ::_isatty(::_fileno(stdin)) != 0; }
+bool StandardOutputIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
 
 // The Windows console edits a line and recalls earlier ones itself.
 LineReader::LineReader(std::vector<std::string>) {}

@@ -20,9 +20,7 @@ std::optional<std::vector<Value>> ParseValues(std::string_view text) {
         const std::string_view token = text.substr(0, end);
         double number = 0;
         const auto result = std::from_chars(token.data(), token.data() + token.size(), number);
-        if (token.empty() || result.ec != std::errc{} || result.ptr != token.data() + token.size() ||
-            !std::isfinite(number))
-            return std::nullopt;
+        if (token.empty() || result.ec != std::errc{} || result.ptr != token.data() + token.size()) return std::nullopt;
         values.push_back({token, number});
         if (end == std::string_view::npos) return values;
         text.remove_prefix(end + 1);
@@ -55,9 +53,19 @@ std::string Bar(double fraction, const ChartStyle& style) {
 
 }  // namespace
 
-std::optional<std::string> RenderCurveChart(std::string_view text, const ChartStyle& style) {
+std::optional<std::vector<double>> ParseNumberList(std::string_view text) {
     const auto values = ParseValues(text);
     if (!values) return std::nullopt;
+    std::vector<double> numbers;
+    numbers.reserve(values->size());
+    for (const Value& value : *values) numbers.push_back(value.number);
+    return numbers;
+}
+
+std::optional<std::string> RenderCurveChart(std::string_view text, const ChartStyle& style) {
+    const auto values = ParseValues(text);
+    if (!values || std::any_of(values->begin(), values->end(), [](const Value& v) { return !std::isfinite(v.number); }))
+        return std::nullopt;
 
     const auto largest = std::max_element(values->begin(), values->end(),
                                           [](const Value& a, const Value& b) { return a.number < b.number; });

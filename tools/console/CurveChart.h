@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nelko::console {
 
@@ -18,5 +19,9 @@ struct ChartStyle {
 // value fills the width, after a line naming that scale. Nothing when the text is not a
 // ';'-separated list of finite numbers.
 std::optional<std::string> RenderCurveChart(std::string_view values, const ChartStyle& style = {});
+
+// The numbers of a ';'-separated list of numbers, "nan" and "inf" included; nothing when
+// the text is not one.
+std::optional<std::vector<double>> ParseNumberList(std::string_view text);
 
 }  // namespace nelko::console

@@ -2,6 +2,7 @@
 // SimulationExecute, from arguments, a script, standard input or typed at a terminal.
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -29,7 +30,61 @@ struct Settings {
     bool quiet = false;
     bool chart = false;
     bool unicode = false;
+    bool colour = false;
+    std::string illuminant;
+    std::string observer;
+    std::vector<int> compare;
+    std::string reflectance = "auto";
+    std::string swatch = "auto";
+    std::string plot;
 };
+
+// Terminals announce 24-bit colour this way; where they do not, escape sequences would
+// show as garbage, and files and pipes get none.
+bool TerminalShowsTrueColour() {
+    const char* colorTerm = std::getenv("COLORTERM");
+    const std::string value = colorTerm != nullptr ? colorTerm : "";
+    return StandardOutputIsTerminal() && (value == "truecolor" || value == "24bit");
+}
+
+void AddColourOptions(CLI::App& app, Settings& settings) {
+    if (*kColourUnavailable != '\0') return;
+    app.add_flag("--colour,--color", settings.colour,
+                 "Show CIE XYZ, CIELAB and LCh of each GetSpectralDataAll curve, for D50/2° and D65/10°, "
+                 "and its sRGB value");
+    app.add_option("--illuminant", settings.illuminant, "Only this illuminant (with --observer, default 2)")
+        ->check(CLI::IsMember({"D50", "D65"}, CLI::ignore_case));
+    app.add_option("--observer", settings.observer, "Only this observer in degrees (with --illuminant, default D50)")
+        ->check(CLI::IsMember({"2", "10"}));
+    app.add_option("--compare", settings.compare,
+                   "After the other requests, show the colour difference (ΔE*ab, ΔE*00) of sample B from "
+                   "sample A at every angle")
+        ->expected(2)
+        ->allow_extra_args(false)
+        ->type_name("A B")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--reflectance", settings.reflectance,
+                   "How the driver's values are meant: percent, fraction (0..1), or auto: percent when any exceeds 1.5")
+        ->check(CLI::IsMember({"auto", "percent", "fraction"}))
+        ->type_name("SCALE");
+    app.add_option("--swatch", settings.swatch,
+                   "Colour swatch with 24-bit escape sequences: auto (a terminal with COLORTERM truecolor or 24bit), "
+                   "always, never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->type_name("WHEN");
+}
+
+ColourSettings ColourSettingsOf(const Settings& settings) {
+    ColourSettings colour;
+    if (!settings.illuminant.empty() || !settings.observer.empty()) {
+        Condition condition;
+        condition.illuminant = CLI::detail::to_lower(settings.illuminant) == "d65" ? Illuminant::D65 : Illuminant::D50;
+        condition.observer = settings.observer == "10" ? Observer::TenDegree : Observer::TwoDegree;
+        colour.conditions = {condition};
+    }
+    colour.swatch = settings.swatch == "always" || (settings.swatch == "auto" && TerminalShowsTrueColour());
+    return colour;
+}
 
 int Unusable(const std::string& message) {
     std::cerr << kProgram << ": " << message << '\n';
@@ -41,6 +96,7 @@ std::vector<std::string> CommandNames() {
 #define NELKO_DECLARE_HANDLER(name) names.emplace_back(#name);
 #include "command/TableCommands.inc"
 #undef NELKO_DECLARE_HANDLER
+    if (*kColourUnavailable == '\0') names.insert(names.end(), {":colour", ":compare"});
     return names;
 }
 
@@ -74,33 +130,50 @@ int Run(int argc, char** argv) {
            "Requests to run, in order, before any script, e.g. \"GetSpectralData|0|5|\" (quote the | for the shell)")
         ->type_name("REQUEST");
     app.add_option("--library", settings.library,
-                   "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME " beside this program)")
+                   "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME
+                   " beside this program, else the installed one)")
         ->type_name("PATH");
     app.add_option(
            "--script", settings.script,
            "File of requests, one a line; blank lines and lines starting with # are skipped; - reads standard input")
         ->type_name("FILE");
     app.add_option("--driver-dir", settings.driverDir,
-                   "Folder to work in, where Init loads instrument drivers from (default: the add-in library's folder)")
+                   "Folder to work in, where Init loads instrument drivers from (default: the add-in library's "
+                   "folder, or the installed drivers' folder with the installed add-in)")
         ->type_name("DIR");
     app.add_flag("--keep-going", settings.keepGoing,
                  "Run every request even after an ERROR response (the exit code still reports it)");
     app.add_flag("-q,--quiet", settings.quiet, "Print only the responses, without \"> \" and \"< \"");
     app.add_flag("--chart", settings.chart, "Draw the curve of each GetSpectralDataAll response as bars");
     app.add_flag("--unicode", settings.unicode, "Draw chart bars with Unicode blocks instead of #");
+    app.add_option("--plot", settings.plot,
+                   "Write the GetSpectralDataAll curves of the session (and those of :colour) to this SVG file")
+        ->type_name("FILE.svg");
+    AddColourOptions(app, settings);
     app.set_version_flag("--version", std::string(kProgram) + " " NELKO_VERSION);
     app.footer(
         "Without requests or --script, requests come from standard input: typed with line editing\n"
         "and history at a terminal, else one a line. Instrument drivers (Init|NAME|) are loaded\n"
         "from the working folder, which --driver-dir sets.\n"
         "\n"
-        "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered; 2 usage error,\n"
-        "or the library, script or folder cannot be used.\n"
+        "Console commands, typed or in a script: \":colour ANGLE [SAMPLE]\" shows the colour of the\n"
+        "last measurement or of a stored sample at an angle; \":compare A B [ANGLE]\" the difference\n"
+        "of sample B from sample A. Colour is summed over the wavelengths the driver reports\n"
+        "(GetWavelengths) from 380 to 780 nm, the end values held beyond them, with the CIE 1931\n"
+        "2° and 1964 10° observers and the CIE D50 and D65 illuminants.\n"
+        "\n"
+        "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered, or a console\n"
+        "command that failed; 2 usage error, or the library, script, folder or plot cannot be used.\n"
         "\n"
         "Examples:\n"
         "  nelko-console Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
         "  nelko-console --chart --script demo-session.txt\n"
-        "  echo \"Hello\" | nelko-console --quiet");
+        "  echo \"Hello\" | nelko-console --quiet\n" +
+        (*kColourUnavailable == '\0'
+             ? std::string("  nelko-console --colour --compare 0 1 --plot curves.svg --script demo-session.txt")
+             : "  nelko-console --plot curves.svg --script demo-session.txt\n\nColour (--colour, --compare, :colour, "
+               ":compare): " +
+                   std::string(kColourUnavailable) + "."));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -109,14 +182,26 @@ int Run(int argc, char** argv) {
 
     // Paths are taken relative to where the user is, before moving to the driver folder.
     std::error_code error;
+    fs::path defaultDriverDir;
     if (settings.library.empty()) {
         const std::string programDirectory = ExecutableDirectory();
         if (programDirectory.empty())
             return Unusable("cannot tell where this program is; name the add-in with --library");
-        settings.library = (fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME).string();
+        const fs::path beside = fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME;
+        if (fs::exists(beside, error)) {
+            settings.library = beside.string();
+        } else {
+            // Installed from a package: the add-in sits in the client's add-in folder and
+            // the drivers in their own, both at fixed places relative to this program.
+            settings.library = (fs::path(programDirectory) / NELKO_INSTALLED_ADDIN).string();
+            defaultDriverDir = fs::path(programDirectory) / NELKO_INSTALLED_DRIVER_DIR;
+        }
     }
     const fs::path library = fs::absolute(settings.library, error);
     if (error) return Unusable("cannot use the library path " + settings.library + ": " + error.message());
+
+    const std::string plotFile = settings.plot.empty() ? "" : fs::absolute(settings.plot, error).string();
+    if (error) return Unusable("cannot use the plot path " + settings.plot + ": " + error.message());
 
     std::ifstream scriptFile;
     const bool scriptFromInput = settings.script == "-";
@@ -134,7 +219,8 @@ int Run(int argc, char** argv) {
         return Unusable(e.what());
     }
 
-    const fs::path driverDir = settings.driverDir.empty() ? library.parent_path() : fs::path(settings.driverDir);
+    fs::path driverDir = settings.driverDir;
+    if (driverDir.empty()) driverDir = defaultDriverDir.empty() ? library.parent_path() : defaultDriverDir;
     fs::current_path(driverDir, error);
     if (error) return Unusable("cannot work in the driver folder " + driverDir.string() + ": " + error.message());
 
@@ -146,7 +232,12 @@ int Run(int argc, char** argv) {
     options.bareResponses = settings.quiet;
     options.chart = settings.chart;
     options.chartStyle.unicode = settings.unicode;
-    if (settings.unicode) PrepareUnicodeOutput();
+    options.colour = settings.colour;
+    options.colourSettings = ColourSettingsOf(settings);
+    if (settings.reflectance != "auto")
+        options.scale = settings.reflectance == "percent" ? ReflectanceScale::Percent : ReflectanceScale::Fraction;
+    options.plotFile = plotFile;
+    if (settings.unicode || settings.colour || !settings.compare.empty()) PrepareUnicodeOutput();
 
     Session session([&addin](const std::string& request) { return addin->Execute(request); }, options, std::cout,
                     std::cerr);
@@ -162,6 +253,9 @@ int Run(int argc, char** argv) {
         else if (interactive)
             RunInteractively(session, library.string(), settings.quiet);
     }
+    if (!settings.compare.empty())
+        session.RunLine(":compare " + std::to_string(settings.compare[0]) + " " + std::to_string(settings.compare[1]),
+                        "--compare");
     return session.Finish();
 }
 

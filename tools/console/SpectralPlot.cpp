@@ -1,0 +1,118 @@
+#include "SpectralPlot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace nelko::console {
+namespace {
+
+constexpr double kWidth = 820, kHeight = 520;
+constexpr double kLeft = 70, kRight = 230, kTop = 50, kBottom = 60;  // margins; the legend is on the right
+// Colours a reader tells apart, also with the commonest colour-vision deficiencies.
+constexpr const char* kColours[] = {"#0072B2", "#D55E00", "#009E73", "#CC79A7",
+                                    "#E69F00", "#56B4E9", "#000000", "#999999"};
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Fixed(double value, int decimals = 1) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// A step of 1, 2 or 5 times a power of ten giving about `ticks` divisions of `span`.
+double TickStep(double span, int ticks) {
+    const double rough = span / ticks;
+    const double power = std::pow(10, std::floor(std::log10(rough)));
+    for (const double m : {1.0, 2.0, 5.0})
+        if (m * power >= rough) return m * power;
+    return 10 * power;
+}
+
+}  // namespace
+
+std::string RenderSvgPlot(const std::vector<PlotCurve>& curves, const std::string& title) {
+    double nmLow = std::numeric_limits<double>::max(), nmHigh = std::numeric_limits<double>::lowest();
+    double top = 0;
+    for (const PlotCurve& curve : curves) {
+        for (const double nm : curve.wavelengths) {
+            nmLow = std::min(nmLow, nm);
+            nmHigh = std::max(nmHigh, nm);
+        }
+        for (const double v : curve.percent) top = std::max(top, v);
+    }
+    if (curves.empty()) nmLow = 400, nmHigh = 700;
+    if (nmHigh <= nmLow) nmLow -= 10, nmHigh += 10;
+    const double yStep = TickStep(std::max(top, 10.0), 5);
+    const double yHigh = std::ceil(std::max(top, 10.0) / yStep) * yStep;
+    const double xStep = TickStep(nmHigh - nmLow, 6);
+
+    const double plotWidth = kWidth - kLeft - kRight, plotHeight = kHeight - kTop - kBottom;
+    auto x = [&](double nm) { return kLeft + (nm - nmLow) / (nmHigh - nmLow) * plotWidth; };
+    auto y = [&](double percent) { return kTop + plotHeight - percent / yHigh * plotHeight; };
+
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      Fixed(kWidth, 0) + "\" height=\"" + Fixed(kHeight, 0) + "\" viewBox=\"0 0 " + Fixed(kWidth, 0) +
+                      " " + Fixed(kHeight, 0) + "\" font-family=\"sans-serif\" font-size=\"13\">\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    svg += "<text x=\"" + Fixed(kLeft) + "\" y=\"30\" font-size=\"16\">" + Escaped(title) + "</text>\n";
+
+    // Grid and tick labels.
+    for (double v = 0; v <= yHigh + yStep / 2; v += yStep) {
+        svg += "<line x1=\"" + Fixed(kLeft) + "\" x2=\"" + Fixed(kLeft + plotWidth) + "\" y1=\"" + Fixed(y(v)) +
+               "\" y2=\"" + Fixed(y(v)) + "\" stroke=\"#dddddd\"/>\n";
+        svg += "<text x=\"" + Fixed(kLeft - 8) + "\" y=\"" + Fixed(y(v) + 4) + "\" text-anchor=\"end\">" +
+               Fixed(v, yStep < 1 ? 1 : 0) + "</text>\n";
+    }
+    for (double nm = std::ceil(nmLow / xStep) * xStep; nm <= nmHigh + xStep / 1000; nm += xStep) {
+        svg += "<line x1=\"" + Fixed(x(nm)) + "\" x2=\"" + Fixed(x(nm)) + "\" y1=\"" + Fixed(kTop) + "\" y2=\"" +
+               Fixed(kTop + plotHeight) + "\" stroke=\"#dddddd\"/>\n";
+        svg += "<text x=\"" + Fixed(x(nm)) + "\" y=\"" + Fixed(kTop + plotHeight + 20) + "\" text-anchor=\"middle\">" +
+               Fixed(nm, 0) + "</text>\n";
+    }
+    svg += "<rect x=\"" + Fixed(kLeft) + "\" y=\"" + Fixed(kTop) + "\" width=\"" + Fixed(plotWidth) + "\" height=\"" +
+           Fixed(plotHeight) + "\" fill=\"none\" stroke=\"black\"/>\n";
+    svg += "<text x=\"" + Fixed(kLeft + plotWidth / 2) + "\" y=\"" + Fixed(kHeight - 15) +
+           "\" text-anchor=\"middle\">Wavelength (nm)</text>\n";
+    svg += "<text transform=\"translate(20 " + Fixed(kTop + plotHeight / 2) +
+           ") rotate(-90)\" text-anchor=\"middle\">Reflectance (%)</text>\n";
+    if (curves.empty())
+        svg += "<text x=\"" + Fixed(kLeft + plotWidth / 2) + "\" y=\"" + Fixed(kTop + plotHeight / 2) +
+               "\" text-anchor=\"middle\">No curves were measured in this session</text>\n";
+
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+        const PlotCurve& curve = curves[i];
+        const char* colour = kColours[i % (sizeof kColours / sizeof kColours[0])];
+        // Past eight curves the colours repeat; dashes keep the lines apart.
+        const std::string dashes = i >= 8 ? " stroke-dasharray=\"6 3\"" : "";
+        svg +=
+            "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"2\"" + dashes + " points=\"";
+        for (std::size_t j = 0; j < curve.wavelengths.size() && j < curve.percent.size(); ++j)
+            svg += (j ? " " : "") + Fixed(x(curve.wavelengths[j])) + "," + Fixed(y(curve.percent[j]));
+        svg += "\"><title>" + Escaped(curve.label) + "</title></polyline>\n";
+        const double legendY = kTop + 10 + static_cast<double>(i) * 20;
+        svg += "<line x1=\"" + Fixed(kWidth - kRight + 20) + "\" x2=\"" + Fixed(kWidth - kRight + 45) + "\" y1=\"" +
+               Fixed(legendY) + "\" y2=\"" + Fixed(legendY) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"" +
+               dashes + "/>\n";
+        svg += "<text x=\"" + Fixed(kWidth - kRight + 52) + "\" y=\"" + Fixed(legendY + 4) + "\">" +
+               Escaped(curve.label) + "</text>\n";
+    }
+    svg += "</svg>\n";
+    return svg;
+}
+
+}  // namespace nelko::console
