@@ -40,9 +40,14 @@ INSTANTIATE_TEST_SUITE_P(
 struct RenderCase {
     Result result;
     std::string response;
+    // Tells apart cases with the same response: test runners need unique test names.
+    std::string made = "";
 };
 
-void PrintTo(const RenderCase& c, std::ostream* os) { *os << Printable(c.response); }
+void PrintTo(const RenderCase& c, std::ostream* os) {
+    *os << Printable(c.response);
+    if (!c.made.empty()) *os << " (" << c.made << ")";
+}
 
 class RenderTest : public ::testing::TestWithParam<RenderCase> {};
 
@@ -54,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RenderCase{Result::FromBool(true), "OK|true"}, RenderCase{Result::FromBool(false), "OK|false"},
                       RenderCase{Result::Failure("Missing parameter"), "ERROR|Missing parameter"},
                       RenderCase{Result::Failure(""), "ERROR"}, RenderCase{Result(false, "x"), "ERROR|x"},
-                      RenderCase{Result(true, ""), "OK"}, RenderCase{Result::Success("1|2|3"), "OK|1|2|3"},
+                      RenderCase{Result(true, ""), "OK", "constructor"},
+                      RenderCase{Result::Success("1|2|3"), "OK|1|2|3"},
                       RenderCase{Result::Success("a\0b"s), "OK|a\0b"s}));
 
 }  // namespace
