@@ -21,7 +21,7 @@ public:
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;
 
-    // Never lets a standard exception escape; other exceptions pass through.
+    // Every exception becomes a failure Result: none escapes.
     Result Execute(const std::string& request);
 
     bool LoadDriver(const std::string& name);
