@@ -48,6 +48,12 @@ TEST_F(SimulationExecuteTest, SharesTheInstrumentWithTheChannelAndHasNoLengthLim
 }
 
 TEST_F(SimulationExecuteTest, ANonStandardExceptionIsAnsweredOnBothPaths) {
+#if defined(_WIN32) && !defined(_WIN64)
+    // 32-bit MinGW unwinds through DWARF-2 tables that each DLL's static runtime registers
+    // for itself: the test driver's throw finds no handler outside its own DLL and ends the
+    // process there, before the add-in could catch anything.
+    GTEST_SKIP() << "exceptions cannot leave a 32-bit MinGW DLL with its own static runtime";
+#endif
     EXPECT_EQ(Simulate("Init|TestDriver|"), "OK");
     TestDriverControl driver = TestDriverControl::Attach();
     ASSERT_NE(driver.SetThrow, nullptr);
