@@ -67,6 +67,11 @@ Result Instrument::Execute(const std::string& request) {
         return entry->second(name, parameters);
     } catch (const std::exception& error) {
         return Result::Failure("Error executing command \"" + name + "\" (" + error.what() + ")");
+    } catch (...) {
+        // A driver may throw anything at all; the caller still owes the server an answer.
+        std::string text = "Error executing command \"" + name + "\" (unknown exception)";
+        Trace("! " + text);
+        return Result::Failure(std::move(text));
     }
 }
 

@@ -21,7 +21,7 @@ public:
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;
 
-    // Never lets a standard exception escape; other exceptions pass through.
+    // Turns every exception the request raises, of any type, into a failure Result.
     Result Execute(const std::string& request);
 
     bool LoadDriver(const std::string& name);

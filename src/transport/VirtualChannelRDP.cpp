@@ -107,37 +107,55 @@ void VirtualChannelRDP::OnVirtualChannelClientConnected() {
 void VirtualChannelRDP::OnDataChunk(DWORD openHandle, const char* data, std::uint32_t dataLength,
                                     std::uint32_t totalLength, std::uint32_t dataFlags) {
     if (data == nullptr) dataLength = 0;
+    const char* discarded = nullptr;  // why the message is discarded, if it is
+    std::string whole;
     if (dataLength >= totalLength) {
         // A whole message in one event; anything half-received before it is abandoned.
-        partialMessages_.erase(openHandle);
-        if (dataLength > MaxRequestLength) {
-            Trace("! Request discarded (Request too long)");
-            SendResponse("ERROR|Request too long");
-            return;
+        {
+            const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
+            partialMessages_.erase(openHandle);
         }
-        OnVirtualChannelDataReceived(ChannelDataToString(data, dataLength));
-        return;
+        if (dataLength > MaxRequestLength) discarded = "! Request discarded (Request too long)";
+    } else {
+        const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
+        PartialMessage& message = partialMessages_[openHandle];
+        if (message.received == 0 || (dataFlags & CHANNEL_FLAG_FIRST) != 0) {
+            message = PartialMessage{};
+            message.total = totalLength;
+            message.tooLong = totalLength > MaxRequestLength;
+            if (!message.tooLong) message.data.reserve(totalLength);
+        }
+        // The first chunk's total holds: later chunks may claim any other.
+        if (dataLength > message.total - message.received) {
+            partialMessages_.erase(openHandle);
+            discarded = "! Request discarded (chunks past its declared length)";
+        } else {
+            if (!message.tooLong) message.data.append(data, dataLength);
+            message.received += dataLength;
+            if (message.received < message.total) return;
+            if (message.tooLong) discarded = "! Request discarded (Request too long)";
+            whole = std::move(message.data);
+            partialMessages_.erase(openHandle);
+            data = whole.data();
+            dataLength = static_cast<std::uint32_t>(whole.size());
+        }
     }
-
-    PartialMessage& message = partialMessages_[openHandle];
-    if (message.received == 0 || (dataFlags & CHANNEL_FLAG_FIRST) != 0) {
-        message = PartialMessage{};
-        message.total = totalLength;
-        message.tooLong = totalLength > MaxRequestLength;
-        if (!message.tooLong) message.data.reserve(totalLength);
-    }
-    if (!message.tooLong) message.data.append(data, dataLength);
-    message.received += dataLength;
-    if (message.received < message.total) return;
-
-    const PartialMessage whole = std::move(message);
-    partialMessages_.erase(openHandle);
-    if (whole.tooLong || whole.data.size() > MaxRequestLength) {
-        Trace("! Request discarded (Request too long)");
+    if (discarded != nullptr) {
+        Trace(discarded);
         SendResponse("ERROR|Request too long");
         return;
     }
-    OnVirtualChannelDataReceived(ChannelDataToString(whole.data.data(), static_cast<std::uint32_t>(whole.data.size())));
+    OnVirtualChannelDataReceived(ChannelDataToString(data, dataLength));
+}
+
+void VirtualChannelRDP::DropPartialMessages() {
+    bool dropped = false;
+    {
+        const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
+        dropped = !partialMessages_.empty();
+        partialMessages_.clear();
+    }
+    if (dropped) Trace("! Partial request dropped");
 }
 
 void VirtualChannelRDP::OnVirtualChannelDataReceived(const std::string& request) {
@@ -147,6 +165,7 @@ void VirtualChannelRDP::OnVirtualChannelDataReceived(const std::string& request)
 }
 
 std::string VirtualChannelRDP::ExecuteRequest(const std::string& request) {
+    const std::lock_guard<std::mutex> lock(requestMutex_);
     if (instrument == nullptr) instrument = new Instrument();
     return instrument->Execute(request).ToString();
 }
@@ -205,8 +224,14 @@ void VCAPITYPE VirtualChannelInitEvent(LPVOID, UINT event, LPVOID pData, UINT da
                 TheVirtualChannel().OnVirtualChannelClientConnected();
                 break;
             case CHANNEL_EVENT_V1_CONNECTED: Trace("-Channel V1 connected (old server)"); break;
-            case CHANNEL_EVENT_DISCONNECTED: Trace("-Channel disconnected"); break;
-            case CHANNEL_EVENT_TERMINATED: Trace("-Channel terminated"); break;
+            case CHANNEL_EVENT_DISCONNECTED:
+                Trace("-Channel disconnected");
+                TheVirtualChannel().DropPartialMessages();
+                break;
+            case CHANNEL_EVENT_TERMINATED:
+                Trace("-Channel terminated");
+                TheVirtualChannel().DropPartialMessages();
+                break;
             default: Trace("!!! Unknown event !!!"); break;
         }
     } catch (...) {

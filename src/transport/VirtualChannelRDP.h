@@ -41,6 +41,8 @@ public:
                      std::uint32_t dataFlags);
     // The platform is done with the buffer of one write.
     void OnWriteFinished(void* userData);
+    // The connection ended: a message begun on it is never finished.
+    void DropPartialMessages();
 
     std::size_t PendingWriteCount() const;
 
@@ -61,7 +63,12 @@ private:
     DWORD commandOpenHandle = 0;
     DWORD dataOpenHandle = 0;
     Instrument* instrument = nullptr;  // created by the first request
+    // One request at a time, whichever path brought it: "Init" unloads the driver another
+    // request may be inside, and the first request creates `instrument`.
+    std::mutex requestMutex_;
 
+    // Chunks arrive on the client's channel thread, the end of a connection on another.
+    std::mutex partialMessagesMutex_;
     std::map<DWORD, PartialMessage> partialMessages_;
     // Each response buffer stays alive until the platform reports its write finished.
     // Guarded: completions may arrive on another of the client's threads.

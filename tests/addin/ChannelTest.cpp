@@ -204,6 +204,42 @@ TEST_P(RequestTest, MessagesOverOneMebibyteAreRefusedUnexecuted) {
     client.CompleteAllWrites();
 }
 
+TEST_P(RequestTest, ChunksPastTheDeclaredTotalDiscardTheMessage) {
+    client.Send("Init|TestDriver|");
+    TestDriverControl driver = TestDriverControl::Attach();
+    ASSERT_NE(driver.Reset, nullptr);
+    driver.Reset();
+    Mark();
+    // The first chunk declares 12 bytes; the next one claims a total of its own and
+    // carries 601.
+    client.OpenEvent(StandInClient::kCommandHandle, CHANNEL_EVENT_DATA_RECEIVED, "Execute|", 8, 12, CHANNEL_FLAG_FIRST);
+    const std::string more(601, 'x');
+    client.OpenEvent(StandInClient::kCommandHandle, CHANNEL_EVENT_DATA_RECEIVED, more.data(), 601, 1000, 0);
+    EXPECT_EQ(driver.Calls(), std::string());
+    EXPECT_EQ(client.Responses(), (Lines{"OK", "ERROR|Request too long"}));
+    EXPECT_TRUE(ContainsInOrder(
+        NewMessages(), {"! Request discarded (chunks past its declared length)", "<-- ERROR|Request too long"}));
+    client.CompleteAllWrites();
+}
+
+TEST_P(RequestTest, APartialMessageEndsWithItsConnection) {
+    for (const UINT event : {CHANNEL_EVENT_DISCONNECTED, CHANNEL_EVENT_TERMINATED}) {
+        SCOPED_TRACE(event);
+        client.OpenEvent(StandInClient::kCommandHandle, CHANNEL_EVENT_DATA_RECEIVED, "Foo|", 4, 10, CHANNEL_FLAG_FIRST);
+        Mark();
+        client.InitEvent(event);
+        EXPECT_EQ(NewMessages().back(), "! Partial request dropped");
+        client.Connect();
+        // Would complete the old message as "Foo|Hello|".
+        client.OpenEvent(StandInClient::kCommandHandle, CHANNEL_EVENT_DATA_RECEIVED, "Hello|", 6, 10,
+                         CHANNEL_FLAG_LAST);
+        EXPECT_TRUE(client.writes.empty());
+    }
+    client.Send("Hello|");
+    EXPECT_EQ(client.Responses(), Lines{"OK|Hello"});
+    client.CompleteAllWrites();
+}
+
 TEST_P(RequestTest, ReconnectKeepsTheDriver) {
     client.Send("Init|TestDriver|");
     client.InitEvent(CHANNEL_EVENT_DISCONNECTED);

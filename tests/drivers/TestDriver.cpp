@@ -21,6 +21,7 @@ struct Answers {
     float floatValue = 0.0f;
     bool nullText = false;
     std::string text;
+    int thrownByMeasure = 0;  // non-zero: Measure throws it, an int and no standard exception
 };
 
 Answers answers;
@@ -49,6 +50,7 @@ TEST_CONTROL_EXPORT void TestDriver_SetText(const char* text) {
     answers.nullText = text == nullptr;
     answers.text = text == nullptr ? "" : text;
 }
+TEST_CONTROL_EXPORT void TestDriver_SetThrow(int value) { answers.thrownByMeasure = value; }
 TEST_CONTROL_EXPORT const char* TestDriver_Calls() { return calls.c_str(); }
 
 #define BOOL_ENTRY(name)                               \
@@ -82,7 +84,11 @@ BOOL_ENTRY(Connect)
 #endif
 BOOL_ENTRY(Disconnect)
 BOOL_ENTRY(IsConnected)
-BOOL_ENTRY(Measure)
+NELKO_DRIVER_EXPORT int NELKO_DRIVER_CALL Measure() {
+    Record("Measure()");
+    if (answers.thrownByMeasure != 0) throw answers.thrownByMeasure;
+    return answers.boolValue;
+}
 BOOL_ENTRY(IsDataReady)
 BOOL_ENTRY(Calibrate)
 BOOL_ENTRY(AbortCalibration)

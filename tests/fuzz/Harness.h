@@ -26,7 +26,8 @@ const Harness* FindHarness(const std::string& name);
 //   ROOT/away/Outside.so
 //   ROOT/Bait.so         libraries outside it that mark the environment when loaded
 //   ROOT/away/Bait.so
-//   ROOT/log/            the trace log of the harness's core and of the add-in ($TMPDIR)
+//   ROOT/log/            the trace log of the harness's core and of the add-in ($TMPDIR),
+//                        or a folder of its own below $NELKO_FUZZ_LOG_PARENT when set
 // The tree goes away at a normal exit.
 struct RunTree {
     std::string binaries;  // where the built drivers and the add-in are

@@ -15,15 +15,32 @@ namespace fs = std::filesystem;
 
 const char* const kDrivers[] = {"NelkoSimulator", "TestDriver", "TestDriverNoExecute", "TestDriverNoConnect"};
 const char* const kSubFolderDrivers[] = {"NelkoSimulator", "TestDriver"};
-constexpr std::uintmax_t kLogLimit = std::uintmax_t{32} * 1024 * 1024;
+constexpr std::uintmax_t kLogLimit = std::uintmax_t{8} * 1024 * 1024;  // may be memory
 
 struct OwnedTree {
     RunTree tree;
     ~OwnedTree() {
         std::error_code ignored;
         if (!tree.root.empty()) fs::remove_all(tree.root, ignored);
+        if (!tree.logDirectory.empty()) fs::remove_all(tree.logDirectory, ignored);
     }
 };
+
+std::string MakeTemporaryFolder(const fs::path& parent, const std::string& prefix) {
+    std::string pattern = (parent / (prefix + "XXXXXX")).string();
+    if (::mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed in " + pattern);
+    return pattern;
+}
+
+// Every request writes several log entries, each an open, a write and a close: the fuzzing
+// scripts offer a memory-backed folder (NELKO_FUZZ_LOG_PARENT) where they cost a fraction of
+// a disk's, and remove it after the run, also when a crashed process left its log behind.
+std::string MakeLogFolder(const fs::path& root) {
+    const char* const parent = std::getenv("NELKO_FUZZ_LOG_PARENT");
+    if (parent != nullptr && *parent != '\0') return MakeTemporaryFolder(parent, "log-");
+    fs::create_directories(root / "log");
+    return (root / "log").string();
+}
 
 void CopyDriver(const fs::path& binaries, const std::string& baseName, const fs::path& target) {
     fs::copy_file(binaries / test::DriverFileName(baseName), target, fs::copy_options::overwrite_existing);
@@ -32,15 +49,11 @@ void CopyDriver(const fs::path& binaries, const std::string& baseName, const fs:
 RunTree MakeTree() {
     RunTree tree;
     tree.binaries = fs::read_symlink("/proc/self/exe").parent_path().string();
-    std::string pattern = (fs::temp_directory_path() / "nelko-fuzz-XXXXXX").string();
-    if (::mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed in " + pattern);
-    const fs::path root = pattern;
+    const fs::path root = MakeTemporaryFolder(fs::temp_directory_path(), "nelko-fuzz-");
     tree.root = root.string();
     tree.inside = (root / "inside").string();
-    tree.logDirectory = (root / "log").string();
     fs::create_directories(root / "inside" / "sub");
     fs::create_directories(root / "away");
-    fs::create_directories(root / "log");
     for (const char* name : kDrivers) CopyDriver(tree.binaries, name, root / "inside" / test::DriverFileName(name));
     for (const char* name : kSubFolderDrivers)
         CopyDriver(tree.binaries, name, root / "inside" / "sub" / test::DriverFileName(name));
@@ -52,6 +65,7 @@ RunTree MakeTree() {
     // Incomplete: a load would be undone at once, but not before its constructor ran.
     for (const fs::path& bait : {root / "Bait.so", root / "away" / "Bait.so"})
         CopyDriver(tree.binaries, "NelkoFuzzBait", bait);
+    tree.logDirectory = MakeLogFolder(root);
     return tree;
 }
 

@@ -54,6 +54,7 @@ struct TestDriverControl {
     void (*SetInt)(int);
     void (*SetFloat)(float);
     void (*SetText)(const char*);
+    void (*SetThrow)(int);  // Measure throws this int (0: it does not)
     const char* (*Calls)();
 
     // Null members when the test driver is not loaded.
