@@ -10,7 +10,7 @@
 #include "Session.h"
 #include "CurveChart.h"
 #include "Reflectance.h"
-#include "SpectralPlot.h"
+#include "SvgPlot.h"
 
 namespace nelko::console {
 namespace {
@@ -96,7 +96,7 @@ TEST(CheckCurve, ReadsPercentOrFactorsAndRefusesGridsNoColourCanBeSummedOver) {
     }
 }
 
-TEST(SpectralPlot, OneLabelledLinePerCurveWithEscapedLabelsAndANoteWhenEmpty) {
+TEST(SvgPlot, OneLabelledLinePerCurveWithEscapedLabelsAndANoteWhenEmpty) {
     const std::string svg = RenderSvgPlot(
         {{"15° <gloss> & \"flop\"", {400, 410, 420}, {10, 40, 20}}, {"110°", {400, 410, 420}, {5, 6, 7}}}, "T");
     EXPECT_EQ(CountOf(svg, "<polyline"), 2);

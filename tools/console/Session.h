@@ -12,7 +12,7 @@
 
 #include "ColourReport.h"
 #include "CurveChart.h"
-#include "SpectralPlot.h"
+#include "SvgPlot.h"
 
 namespace nelko::console {
 

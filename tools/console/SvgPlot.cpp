@@ -1,4 +1,4 @@
-#include "SpectralPlot.h"
+#include "SvgPlot.h"
 
 #include <algorithm>
 #include <cmath>
