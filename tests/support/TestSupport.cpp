@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+#include <system_error>
 
 #include "platform/Platform.h"
 
@@ -14,14 +16,18 @@ TempDir::TempDir() {
     static std::atomic<int> counter{0};
     const fs::path base = fs::current_path() / "test-tmp";
     fs::create_directories(base);
-    for (;;) {
+    // Test processes run side by side in one folder: a name another process holds, or is
+    // removing at this moment, is simply passed over.
+    for (int attempt = 0; attempt < 10000; ++attempt) {
         const fs::path candidate =
             base / ("t" + std::to_string(platform::CurrentLocalTime().second) + "-" + std::to_string(counter++));
-        if (fs::create_directory(candidate)) {
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
             path_ = candidate.string();
             return;
         }
     }
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
