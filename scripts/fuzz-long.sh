@@ -26,11 +26,6 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$build" -j"$jobs" --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1 ||
   { tail -40 "$build/fuzz-build.log"; exit 1; }
 
-# The trace log in memory (every request writes several entries), removed afterwards with
-# whatever crashed workers left there.
-logs=$(mktemp -d /dev/shm/nelko-fuzz-XXXXXX 2>/dev/null || mktemp -d)
-trap 'rm -rf "$logs"' EXIT
-
 declare -A dictionaries=([fuzz_request]=requests.dict [fuzz_channel_events]=requests.dict [fuzz_init_names]=names.dict)
 status=0
 for target in "${targets[@]}"; do
@@ -44,7 +39,7 @@ for target in "${targets[@]}"; do
   echo "=== $target: $runs executions or $seconds s with $jobs workers"
   # Leaks are looked for when each worker exits rather than after every input, which would
   # cost a third of the time: the harnesses keep state from one input to the next.
-  export TMPDIR="$work/tmp" NELKO_FUZZ_LOG_PARENT="$logs" ASAN_OPTIONS=detect_leaks=1 \
+  export TMPDIR="$work/tmp" ASAN_OPTIONS=detect_leaks=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   "$build/bin/$target" -fork="$jobs" -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -detect_leaks=0 \
     -runs="$runs" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 "${dictionary[@]}" \

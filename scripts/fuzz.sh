@@ -23,9 +23,6 @@ cmake --build "$build" -j"$jobs" --target "${targets[@]}" >"$build/fuzz-build.lo
 
 runs=$build/runs
 rm -rf "$runs"
-# The trace log in memory (every request writes several entries), removed afterwards.
-logs=$(mktemp -d /dev/shm/nelko-fuzz-XXXXXX 2>/dev/null || mktemp -d)
-trap 'rm -rf "$logs"' EXIT
 declare -A dictionaries=([fuzz_request]=requests.dict [fuzz_channel_events]=requests.dict [fuzz_init_names]=names.dict)
 pids=()
 for target in "${targets[@]}"; do
@@ -34,9 +31,9 @@ for target in "${targets[@]}"; do
   cp "$root/tests/fuzz/corpus/$target/"* "$work/corpus/"
   dictionary=()
   [[ -n "${dictionaries[$target]:-}" ]] && dictionary=(-dict="$root/tests/fuzz/${dictionaries[$target]}")
-  # Each harness makes its private tree (drivers) below TMPDIR, its log below the memory
-  # folder. Leaks are looked for at exit rather than after every input (a third of the time).
-  TMPDIR="$work/tmp" NELKO_FUZZ_LOG_PARENT="$logs" ASAN_OPTIONS=detect_leaks=1 \
+  # Each harness makes its private tree (drivers) below TMPDIR. Leaks are looked for at
+  # exit rather than after every input (a third of the time).
+  TMPDIR="$work/tmp" ASAN_OPTIONS=detect_leaks=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$build/bin/$target" -detect_leaks=0 \
     -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 -print_final_stats=1 \
     "${dictionary[@]}" -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/output.log" 2>&1 &

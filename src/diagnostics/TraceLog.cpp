@@ -129,6 +129,7 @@ std::atomic_flag logPathBusy = ATOMIC_FLAG_INIT;
 // (inside the construction of the add-in's first static object) and destroyed after the
 // last one.
 LogStream OpenWithSeam(const LogTestSeam& seam) {
+    if (seam.sink) return LogStream(&seam.sink);
     static std::string pathDirectory;
     static std::string path;
     std::string directory = LogDirectory(seam);

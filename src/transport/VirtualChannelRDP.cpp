@@ -115,14 +115,14 @@ void VirtualChannelRDP::OnDataChunk(DWORD openHandle, const char* data, std::uin
             const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
             partialMessages_.erase(openHandle);
         }
-        if (dataLength > MaxRequestLength) discarded = "! Request discarded (Request too long)";
+        if (dataLength > maxRequestLength_) discarded = "! Request discarded (Request too long)";
     } else {
         const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
         PartialMessage& message = partialMessages_[openHandle];
         if (message.received == 0 || (dataFlags & CHANNEL_FLAG_FIRST) != 0) {
             message = PartialMessage{};
             message.total = totalLength;
-            message.tooLong = totalLength > MaxRequestLength;
+            message.tooLong = totalLength > maxRequestLength_;
             if (!message.tooLong) message.data.reserve(totalLength);
         }
         // The first chunk's total holds: later chunks may claim any other.

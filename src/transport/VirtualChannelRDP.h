@@ -36,6 +36,9 @@ public:
     std::string ExecuteRequest(const std::string& request);
     void SendResponse(const std::string& response);
 
+    // Fuzzing works with a lower limit: messages past the real one cost it milliseconds each.
+    void SetMaxRequestLengthForTesting(std::size_t length) { maxRequestLength_ = length; }
+
     // Called by the open-event callback for each received chunk.
     void OnDataChunk(DWORD openHandle, const char* data, std::uint32_t dataLength, std::uint32_t totalLength,
                      std::uint32_t dataFlags);
@@ -63,6 +66,7 @@ private:
     DWORD commandOpenHandle = 0;
     DWORD dataOpenHandle = 0;
     Instrument* instrument = nullptr;  // created by the first request
+    std::size_t maxRequestLength_ = MaxRequestLength;
     // One request at a time, whichever path brought it: "Init" unloads the driver another
     // request may be inside, and the first request creates `instrument`.
     std::mutex requestMutex_;

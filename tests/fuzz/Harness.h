@@ -26,20 +26,15 @@ const Harness* FindHarness(const std::string& name);
 //   ROOT/away/Outside.so
 //   ROOT/Bait.so         libraries outside it that mark the environment when loaded
 //   ROOT/away/Bait.so
-//   ROOT/log/            the trace log of the harness's core and of the add-in ($TMPDIR),
-//                        or a folder of its own below $NELKO_FUZZ_LOG_PARENT when set
-// The tree goes away at a normal exit.
+// The drivers inside stay loaded for the whole process. The tree goes away at a normal
+// exit. Entering it also sends the trace log to a sink that drops the entries.
 struct RunTree {
-    std::string binaries;  // where the built drivers and the add-in are
+    std::string binaries;  // where the built drivers are
     std::string root;
     std::string inside;
-    std::string logDirectory;
     std::vector<std::string> outsideDrivers;  // absolute paths
 };
 const RunTree& EnterRunTree();
-
-// Every request makes the log longer: deletes it once it gets big.
-void PruneLog();
 
 // Empty unless code from outside the working directory has run (a bait library was loaded)
 // since the last call.

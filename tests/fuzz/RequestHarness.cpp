@@ -69,7 +69,6 @@ std::string RunRequests(const std::uint8_t* data, std::size_t size) {
             simulatorLoaded = result.ok && IsSimulatorName(request.substr(nameEnd + 1, driverEnd - nameEnd - 1));
         }
     }
-    PruneLog();
     // The next input starts against the simulator again, whatever happened here.
     if (!simulatorLoaded) {
         const std::string reloaded = LoadSimulator();
