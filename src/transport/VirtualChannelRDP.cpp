@@ -165,7 +165,7 @@ void VirtualChannelRDP::OnVirtualChannelDataReceived(const std::string& request)
 }
 
 std::string VirtualChannelRDP::ExecuteRequest(const std::string& request) {
-    const std::lock_guard<std::mutex> lock(requestMutex_);
+    const std::lock_guard<std::recursive_mutex> lock(requestMutex_);
     if (instrument == nullptr) instrument = new Instrument();
     return instrument->Execute(request).ToString();
 }

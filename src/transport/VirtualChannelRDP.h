@@ -68,8 +68,9 @@ private:
     Instrument* instrument = nullptr;  // created by the first request
     std::size_t maxRequestLength_ = MaxRequestLength;
     // One request at a time, whichever path brought it: "Init" unloads the driver another
-    // request may be inside, and the first request creates `instrument`.
-    std::mutex requestMutex_;
+    // request may be inside, and the first request creates `instrument`. Recursive: a driver
+    // may call SimulationExecute from inside a command, on the thread that holds it.
+    std::recursive_mutex requestMutex_;
 
     // Chunks arrive on the client's channel thread, the end of a connection on another.
     std::mutex partialMessagesMutex_;

@@ -1,4 +1,7 @@
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 #include "AddinFixture.h"
@@ -93,6 +96,36 @@ TEST_F(SimulationExecuteTest, RequestsFromTwoThreadsDoNotOverlap) {
     }
     loader.join();
     EXPECT_EQ(wrong, 0);
+}
+
+// A driver may call back into the add-in from inside a command (on the same thread): that
+// must be answered, not wait for ever on the request the driver is part of.
+TEST_F(SimulationExecuteTest, ADriverMayCallBackFromInsideACommand) {
+    EXPECT_EQ(Simulate("Init|TestDriver|"), "OK");
+    TestDriverControl driver = TestDriverControl::Attach();
+    ASSERT_NE(driver.SetDuringMeasure, nullptr);
+    static SimulationExecuteFn simulationExecute;
+    static std::string inner;
+    simulationExecute = library.SimulationExecute;
+    driver.SetDuringMeasure([] {
+        char buffer[64] = "";
+        std::uint32_t length = 0;
+        simulationExecute("Hello", buffer, sizeof buffer, &length);
+        inner.assign(buffer, length);
+    });
+    // On a thread of its own, which a call that never returns leaves behind.
+    auto outer = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> answer = outer->get_future();
+    std::thread([outer] {
+        char buffer[64] = "";
+        std::uint32_t length = 0;
+        simulationExecute("Measure|", buffer, sizeof buffer, &length);
+        outer->set_value(std::string(buffer, length));
+    }).detach();
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the call never returned";
+    EXPECT_EQ(answer.get(), "OK|true");
+    EXPECT_EQ(inner, "OK|Hello");
+    driver.SetDuringMeasure(nullptr);
 }
 
 TEST_F(SimulationExecuteTest, ToleratesNullPointers) {

@@ -21,7 +21,8 @@ struct Answers {
     float floatValue = 0.0f;
     bool nullText = false;
     std::string text;
-    int thrownByMeasure = 0;  // non-zero: Measure throws it, an int and no standard exception
+    int thrownByMeasure = 0;            // non-zero: Measure throws it, an int and no standard exception
+    void (*duringMeasure)() = nullptr;  // called by Measure, as a driver calling back out would
 };
 
 Answers answers;
@@ -51,6 +52,7 @@ TEST_CONTROL_EXPORT void TestDriver_SetText(const char* text) {
     answers.text = text == nullptr ? "" : text;
 }
 TEST_CONTROL_EXPORT void TestDriver_SetThrow(int value) { answers.thrownByMeasure = value; }
+TEST_CONTROL_EXPORT void TestDriver_SetDuringMeasure(void (*callback)()) { answers.duringMeasure = callback; }
 TEST_CONTROL_EXPORT const char* TestDriver_Calls() { return calls.c_str(); }
 
 #define BOOL_ENTRY(name)                               \
@@ -87,6 +89,7 @@ BOOL_ENTRY(IsConnected)
 NELKO_DRIVER_EXPORT int NELKO_DRIVER_CALL Measure() {
     Record("Measure()");
     if (answers.thrownByMeasure != 0) throw answers.thrownByMeasure;
+    if (answers.duringMeasure != nullptr) answers.duringMeasure();
     return answers.boolValue;
 }
 BOOL_ENTRY(IsDataReady)

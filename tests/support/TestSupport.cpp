@@ -107,6 +107,8 @@ TestDriverControl TestDriverControl::Attach(const std::string& baseName) {
     control.SetFloat = reinterpret_cast<void (*)(float)>(platform::FindExport(library, "TestDriver_SetFloat"));
     control.SetText = reinterpret_cast<void (*)(const char*)>(platform::FindExport(library, "TestDriver_SetText"));
     control.SetThrow = reinterpret_cast<void (*)(int)>(platform::FindExport(library, "TestDriver_SetThrow"));
+    control.SetDuringMeasure =
+        reinterpret_cast<void (*)(void (*)())>(platform::FindExport(library, "TestDriver_SetDuringMeasure"));
     control.Calls = reinterpret_cast<const char* (*)()>(platform::FindExport(library, "TestDriver_Calls"));
     platform::CloseLibrary(library);
     return control;

@@ -54,7 +54,8 @@ struct TestDriverControl {
     void (*SetInt)(int);
     void (*SetFloat)(float);
     void (*SetText)(const char*);
-    void (*SetThrow)(int);  // Measure throws this int (0: it does not)
+    void (*SetThrow)(int);                 // Measure throws this int (0: it does not)
+    void (*SetDuringMeasure)(void (*)());  // Measure calls this (null: nothing)
     const char* (*Calls)();
 
     // Null members when the test driver is not loaded.
