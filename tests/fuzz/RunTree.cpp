@@ -41,8 +41,10 @@ void DropLogEntry(const char* data, std::size_t size) {
     static_cast<void>(edge);
 }
 
-void CopyDriver(const fs::path& binaries, const std::string& baseName, const fs::path& target) {
+// Returns the copy's path.
+fs::path CopyDriver(const fs::path& binaries, const std::string& baseName, const fs::path& target) {
     fs::copy_file(binaries / test::DriverFileName(baseName), target, fs::copy_options::overwrite_existing);
+    return target;
 }
 
 // Keeps a driver in memory for the whole run, so that "Init" and unloading it cost a
@@ -63,14 +65,10 @@ RunTree MakeTree() {
     tree.inside = (root / "inside").string();
     fs::create_directories(root / "inside" / "sub");
     fs::create_directories(root / "away");
-    for (const char* name : kDrivers) {
-        CopyDriver(tree.binaries, name, root / "inside" / test::DriverFileName(name));
-        KeepLoaded(root / "inside" / test::DriverFileName(name));
-    }
-    for (const char* name : kSubFolderDrivers) {
-        CopyDriver(tree.binaries, name, root / "inside" / "sub" / test::DriverFileName(name));
-        KeepLoaded(root / "inside" / "sub" / test::DriverFileName(name));
-    }
+    for (const char* name : kDrivers)
+        KeepLoaded(CopyDriver(tree.binaries, name, root / "inside" / test::DriverFileName(name)));
+    for (const char* name : kSubFolderDrivers)
+        KeepLoaded(CopyDriver(tree.binaries, name, root / "inside" / "sub" / test::DriverFileName(name)));
     // Complete drivers: loading one of them would succeed, so only the name check stops it.
     for (const fs::path& decoy : {root / "Outside.so", root / "away" / "Outside.so"}) {
         CopyDriver(tree.binaries, "TestDriver", decoy);
