@@ -110,7 +110,7 @@ add_backports_suite() {
 
 apt_get() { apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 [[ ${#backports[@]} -eq 0 ]] || add_backports_suite
-apt_get update -qq
+apt_get update -qq || echo "install-deps: apt-get update reported errors (above); going on with the package lists it has" >&2
 if [[ ${#missing[@]} -gt 0 ]]; then
   echo "install-deps: installing ${missing[*]}"
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
