@@ -8,13 +8,14 @@ if(WIN32)
   set(NELKO_INSTALLED_DRIVERS_FROM_BINDIR .)
 else()
   # FreeRDP loads plug-ins from the add-in folder fixed when it was built, one for FreeRDP 2
-  # and one for FreeRDP 3, in the system's library folder whatever our install prefix.
-  find_package(PkgConfig REQUIRED)
-  pkg_get_variable(NELKO_FREERDP_LIBDIR freerdp2 libdir)
-  if(NOT NELKO_FREERDP_LIBDIR)
-    message(FATAL_ERROR "pkg-config does not know FreeRDP's library folder (Debian: apt-get install freerdp2-dev)")
+  # and one for FreeRDP 3, in the system's library folder whatever our install prefix. A
+  # release that has FreeRDP 2 gets the plug-in in both; one without it (Debian 13), in
+  # FreeRDP 3's alone, whose folder no package of that release creates.
+  include(NelkoFreeRDP)
+  set(NELKO_INSTALL_ADDIN_DIRS ${NELKO_FREERDP_LIBDIR}/freerdp3)
+  if(NELKO_FREERDP EQUAL 2)
+    list(PREPEND NELKO_INSTALL_ADDIN_DIRS ${NELKO_FREERDP_LIBDIR}/freerdp2)
   endif()
-  set(NELKO_INSTALL_ADDIN_DIRS ${NELKO_FREERDP_LIBDIR}/freerdp2 ${NELKO_FREERDP_LIBDIR}/freerdp3)
   # Instrument drivers are private libraries, loaded by their folder, never by ld.so.
   set(NELKO_INSTALL_DRIVER_DIR ${CMAKE_INSTALL_LIBDIR}/nelko)
   list(GET NELKO_INSTALL_ADDIN_DIRS 0 _nelko_addin_dir)

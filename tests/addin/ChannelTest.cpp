@@ -1,4 +1,5 @@
 // The add-in driven through its exports by a stand-in Remote Desktop client.
+#include <algorithm>
 #include <cstring>
 
 #include "AddinFixture.h"

@@ -1,5 +1,7 @@
 #include "RdpTestServer.h"
 
+#include "PeerCertificate.h"
+
 #include <freerdp/channels/channels.h>
 #include <freerdp/channels/wtsvc.h>
 #include <freerdp/freerdp.h>
@@ -168,9 +170,8 @@ bool RdpTestServer::acceptSession(std::string& error) {
     }
     reinterpret_cast<PeerContext*>(peer_->context)->owner = this;
 
-    rdpSettings* settings = peer_->settings;
-    if (!freerdp_settings_set_string(settings, FreeRDP_CertificateFile, options_.certificateFile.c_str()) ||
-        !freerdp_settings_set_string(settings, FreeRDP_PrivateKeyFile, options_.privateKeyFile.c_str()) ||
+    rdpSettings* settings = peer_->context->settings;
+    if (!setPeerCertificate(settings, options_.certificateFile, options_.privateKeyFile) ||
         !freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) ||
         !freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, TRUE) ||
         !freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, FALSE) ||

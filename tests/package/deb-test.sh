@@ -24,9 +24,16 @@ version=${BASH_REMATCH[1]}
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=usr/lib/$multiarch
 doc=usr/share/doc/nelko-client-driver
+# The clients of this release, with their add-in folders: the package built on Debian 12
+# serves FreeRDP 2 and 3, the one built on Debian 13 (no FreeRDP 2) FreeRDP 3 alone.
+clients=(xfreerdp3:freerdp3)
+recommends="freerdp3-x11"
+if pkg-config --exists freerdp2; then
+  clients=(xfreerdp:freerdp2 xfreerdp3:freerdp3)
+  recommends="freerdp2-x11 | freerdp3-x11"
+fi
 # Every file with its mode: libraries are not executable, the tool is.
-expected="-rw-r--r-- ./$lib/freerdp2/libNelkoClientDriver-client.so
--rw-r--r-- ./$lib/freerdp3/libNelkoClientDriver-client.so
+expected="$(for client in "${clients[@]}"; do echo "-rw-r--r-- ./$lib/${client#*:}/libNelkoClientDriver-client.so"; done)
 -rw-r--r-- ./$lib/nelko/NelkoSimulator.so
 -rw-r--r-- ./$doc/README.md
 -rw-r--r-- ./$doc/changelog.gz
@@ -39,7 +46,11 @@ $(diff <(sort -k2 <<<"$expected") <(echo "$actual"))"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libc6* && $depends == *libedit2* ]] || fail "Depends lacks the shared-library dependencies: $depends"
 [[ $depends != *freerdp* ]] || fail "FreeRDP must be recommended, not required: $depends"
-[[ $(dpkg-deb -f "$deb" Recommends) == *freerdp* ]] || fail "FreeRDP is not recommended"
+[[ $(dpkg-deb -f "$deb" Recommends) == "$recommends" ]] || fail "Recommends is not \"$recommends\": $(dpkg-deb -f "$deb" Recommends)"
+# The add-in folders are the package's own: on Debian 13 no other package makes FreeRDP 3's.
+for client in "${clients[@]}"; do
+  dpkg-deb -c "$deb" | grep -q " \./$lib/${client#*:}/\$" || fail "the package does not own $lib/${client#*:}/"
+done
 log "contents and fields OK"
 
 lintian --fail-on error "$deb" || fail "lintian reported errors"
@@ -74,7 +85,7 @@ log "the installed nelko-console drove the installed simulator"
 
 # Each client loading the installed plug-in file from its own add-in folder, working in the
 # installed drivers' folder.
-for client in xfreerdp:freerdp2 xfreerdp3:freerdp3; do
+for client in "${clients[@]}"; do
   folder=$scratch/$lib/${client#*:}
   client=${client%:*}
   session=$(E2E_CLIENT=$client E2E_SERVER=$server E2E_CLIENT_CWD=$scratch/$lib/nelko E2E_LOG_DIR=$scratch/e2e-logs \
