@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test run needs, only when missing.
-# Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis, package)
+# Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis, package,
+#                                    roots: what makes the other release's root)
 # core has FreeRDP's headers: the Linux add-in is built against its channel types, and Little
 # CMS for the console tool's colour figures; test has colormath, which the tests check them against.
 # windows32 is 32-bit Wine: only for machines that can execute 32-bit programs
@@ -9,20 +10,50 @@
 # test also makes the German locale that the number-format tests switch to.
 set -euo pipefail
 
+# What every release has under the same name.
 declare -A GROUP_PACKAGES=(
-  [core]="build-essential cmake pkg-config libboost-dev libcli11-dev libedit-dev freerdp2-dev liblcms2-dev"
+  [core]="build-essential cmake pkg-config libboost-dev libcli11-dev libedit-dev liblcms2-dev"
   [test]="googletest libgtest-dev libgmock-dev libbenchmark-dev valgrind locales python3-colormath"
   [windows]="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64"
   [windows32]="wine32:i386"
-  [e2e]="freerdp2-x11 libfreerdp-server2-2 xvfb openssl freerdp3-x11@backports"
-  [analysis]="clang clang-tidy clang-format cppcheck libclang-rt-14-dev libfuzzer-14-dev git"
+  [e2e]="xvfb openssl"
+  [analysis]="clang clang-tidy clang-format cppcheck git"
   [package]="dpkg-dev lintian wixl msitools"
+  [roots]="debootstrap"
 )
+# What differs by release. Debian 12 builds against FreeRDP 2 and takes FreeRDP 3's client
+# from its backports suite (NAME@backports); Debian 13 has FreeRDP 3 alone, whose pkg-config
+# files need zlib's and OpenSSL's, which its -dev package does not pull in. Clang's fuzzing
+# and sanitizer runtimes follow each release's default clang.
+declare -A RELEASE_PACKAGES=(
+  [bookworm:core]="freerdp2-dev"
+  [bookworm:e2e]="freerdp2-x11 libfreerdp-server2-2 freerdp3-x11@backports"
+  [bookworm:analysis]="libclang-rt-14-dev libfuzzer-14-dev"
+  [trixie:core]="freerdp3-dev zlib1g-dev libssl-dev"
+  [trixie:e2e]="freerdp3-x11 libfreerdp-server3-3"
+  [trixie:analysis]="libclang-rt-19-dev libfuzzer-19-dev"
+)
+for group in "$@"; do
+  [[ -n "${GROUP_PACKAGES[$group]+x}" ]] || { echo "install-deps: unknown group '$group'" >&2; exit 2; }
+done
+# shellcheck disable=SC1091  # the machine's own file
+release=$(. /etc/os-release && echo "${ID:-}:${VERSION_CODENAME:-}")
+case $release in
+  debian:bookworm | debian:trixie) release=${release#debian:} ;;
+  *)
+    echo "install-deps: this machine is ${release:-an unknown system} (from /etc/os-release), not Debian 12" \
+      "(bookworm) or 13 (trixie); nothing was installed. Install by hand what these groups need: $*" >&2
+    for group in "$@"; do
+      echo "  $group: ${GROUP_PACKAGES[$group]:-} ${RELEASE_PACKAGES[bookworm:$group]:-} (Debian 12) or" \
+        "${RELEASE_PACKAGES[trixie:$group]:-} (Debian 13), or your system's equivalents" >&2
+    done
+    exit 1
+    ;;
+esac
 
 wanted=()
 for group in "$@"; do
-  [[ -n "${GROUP_PACKAGES[$group]+x}" ]] || { echo "install-deps: unknown group '$group'" >&2; exit 2; }
-  for pkg in ${GROUP_PACKAGES[$group]}; do wanted+=("$pkg"); done
+  for pkg in ${GROUP_PACKAGES[$group]} ${RELEASE_PACKAGES[$release:$group]:-}; do wanted+=("$pkg"); done
 done
 
 need_root() {
@@ -67,45 +98,20 @@ for pkg in "${missing[@]}"; do
 done
 # The backports suite beside this machine's own Debian entry (same URIs and keyring).
 add_backports_suite() {
-  local codename sources_file=/etc/apt/sources.list.d/nelko-backports.sources
-  # shellcheck disable=SC1091  # the machine's own file
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  [[ -n $codename ]] || { echo "install-deps: no VERSION_CODENAME in /etc/os-release" >&2; return 1; }
-  BACKPORTS_SUITE=$codename-backports
-  grep -rqsw -- "$BACKPORTS_SUITE" /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
-  local uris="" signed_by=""
-  local f
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [[ -f $f ]] || continue
-    # deb822: the first "deb" paragraph whose Suites include the release itself.
-    IFS=$'\t' read -r uris signed_by < <(awk -v suite="$codename" '
-      function flush() { if (!done && deb && has && uris != "") { print uris "\t" signed; done = 1 }
-                         deb = has = 0; uris = signed = "" }
-      /^[[:space:]]*$/ { flush(); next }
-      /^Types:/ { deb = ($0 ~ /[[:space:]]deb([[:space:]]|$)/) }
-      /^URIs:/ { sub(/^URIs:[[:space:]]*/, ""); uris = $0 }
-      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) has = 1 }
-      /^Signed-By:/ { signed = $2 }
-      END { flush() }' "$f") || true
-    [[ -n $uris ]] && break
-  done
-  if [[ -z $uris ]]; then
-    # One-line format: deb [signed-by=KEYRING] URI SUITE COMPONENTS...
-    local line
-    line=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-      grep -E "^deb[[:space:]].*[[:space:]]${codename}[[:space:]]" | head -n 1) || true
-    [[ $line =~ signed-by=([^]\ ]+) ]] && signed_by=${BASH_REMATCH[1]}
-    read -r _ uris _ <<<"${line/\[*\]/}"
-  fi
-  [[ -n $uris ]] || { echo "install-deps: no Debian $codename entry in /etc/apt to derive $BACKPORTS_SUITE from" >&2; return 1; }
+  local sources_file=/etc/apt/sources.list.d/nelko-backports.sources entry uri keyring
+  BACKPORTS_SUITE=$release-backports
+  entry=$(bash "$(dirname "$0")/apt-suites.sh") || return 1
+  grep -q "^$BACKPORTS_SUITE " <<<"$entry" && return 0
+  read -r _ uri keyring < <(grep "^$release " <<<"$entry") ||
+    { echo "install-deps: no active Debian $release entry in /etc/apt to derive $BACKPORTS_SUITE from" >&2; return 1; }
   {
     echo "Types: deb"
-    echo "URIs: $uris"
+    echo "URIs: $uri"
     echo "Suites: $BACKPORTS_SUITE"
     echo "Components: main"
-    if [[ -n $signed_by ]]; then echo "Signed-By: $signed_by"; fi
+    if [[ $keyring != - ]]; then echo "Signed-By: $keyring"; fi
   } >"$sources_file"
-  echo "install-deps: added $BACKPORTS_SUITE (from the $codename entry) in $sources_file"
+  echo "install-deps: added $BACKPORTS_SUITE (from the $release entry) in $sources_file"
 }
 
 apt_get() { apt-get -o DPkg::Lock::Timeout=600 "$@"; }
