@@ -12,7 +12,11 @@ output_dir=$1
 session=$2
 shift 2
 
-log_dir=$(mktemp -d "${E2E_LOG_DIR:-${TMPDIR:-/tmp}}/addin-$(basename "${session%.session}").XXXXXX") || exit 2
+# A fresh build tree has no log folder yet, and run-session.sh makes it only after its skip
+# checks: made here, so that a machine without a client skips instead of failing.
+logs=${E2E_LOG_DIR:-${TMPDIR:-/tmp}}
+mkdir -p "$logs" || exit 2
+log_dir=$(mktemp -d "$logs/addin-$(basename "${session%.session}").XXXXXX") || exit 2
 E2E_LOG_DIR=$log_dir E2E_CLIENT_TMPDIR=$log_dir/client-tmp bash "$here/run-session.sh" NelkoClientDriver \
   "$output_dir" "$session"
 status=$?
