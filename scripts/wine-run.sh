@@ -44,9 +44,14 @@ export WINEDEBUG=${NELKO_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 # Headless: no window may reach an X or Wayland display.
 unset DISPLAY WAYLAND_DISPLAY
-wine64=/usr/lib/wine/wine64
-wine32=/usr/lib/wine/wine
-[[ -x $wine64 ]] || die "$wine64 is missing (Debian: apt-get install wine64)"
+# Debian 12 (Wine 8) and Debian 13 (Wine 10) both keep the loaders in /usr/lib/wine; only
+# Debian 12 also has /usr/bin/wine64. Other layouts are looked for, not assumed.
+wine64=""
+for candidate in /usr/lib/wine/wine64 "/usr/lib/$(uname -m)-linux-gnu/wine/wine64" /usr/bin/wine64; do
+  [[ -x $candidate ]] && { wine64=$candidate; break; }
+done
+[[ -n $wine64 ]] || die "no 64-bit Wine loader (/usr/lib/wine/wine64) found (Debian: apt-get install wine64)"
+wine32=$(dirname "$wine64")/wine
 # A 64-bit loader that has to start a 32-bit program finds the 32-bit one through this
 # (its name without "64").
 export WINELOADER=$wine64
