@@ -6,16 +6,41 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${NELKO_JOBS:-$(nproc)}
 
+# The stages to run (NELKO_STAGES, names as in the table at the end; default all) and the
+# package groups they need.
+all_stages="linux sanitizers fuzz static win64 win32 deb winpkg release"
+read -r -a stages <<<"${NELKO_STAGES:-$all_stages}"
+declare -A STAGE_GROUPS=([linux]="core test e2e" [sanitizers]="core test analysis" [fuzz]="core analysis"
+  [static]="core test analysis" [win64]="core test windows" [win32]="core test windows" [deb]="core e2e package"
+  [winpkg]="core windows package" [release]="roots")
+groups=()
+for name in "${stages[@]}"; do
+  [[ -n ${STAGE_GROUPS[$name]+x} ]] || { echo "test: unknown stage '$name' (stages: $all_stages)" >&2; exit 2; }
+  read -r -a stage_groups <<<"${STAGE_GROUPS[$name]}"
+  groups+=("${stage_groups[@]}")
+done
+wants() { [[ " ${stages[*]} " == *" $1 "* ]]; }
+
+not_run=()
+note_not_run() {
+  not_run+=("$1")
+  echo "not run: $1"
+}
+
 # Whether this machine executes 32-bit programs, found once for the whole run (NELKO_32BIT=
 # yes or no decides instead). Where it cannot, 32-bit Wine is neither installed nor used.
 if [[ -z "${NELKO_32BIT:-}" ]]; then
   if no_32bit_reason=$(bash scripts/can-run-32bit.sh); then NELKO_32BIT=yes; else NELKO_32BIT=no; fi
 fi
 no_32bit_reason=${no_32bit_reason:-NELKO_32BIT=$NELKO_32BIT}
-export NELKO_32BIT
-groups=(core test analysis e2e windows package)
-[[ $NELKO_32BIT == yes ]] && groups+=(windows32)
 bash scripts/install-deps.sh "${groups[@]}" || exit 1
+# 32-bit Wine comes from the i386 architecture, whose package lists can lag behind amd64's
+# on a mirror: where it cannot be installed, the 32-bit programs are built but not run.
+if [[ $NELKO_32BIT == yes ]] && { wants win32 || wants winpkg; } && ! bash scripts/install-deps.sh windows32; then
+  NELKO_32BIT=no
+  no_32bit_reason="32-bit Wine (wine32:i386) could not be installed (apt's messages above)"
+fi
+export NELKO_32BIT
 
 # Every wineserver this run starts is stopped at its end, whatever failed.
 trap 'bash "$root/scripts/wine-stop.sh" >/dev/null 2>&1' EXIT
@@ -23,10 +48,10 @@ trap 'bash "$root/scripts/wine-stop.sh" >/dev/null 2>&1' EXIT
 passed=0
 failed=0
 failures=()
-not_run=()
 stage() {
-  local name=$1
-  shift
+  local key=$1 name=$2
+  shift 2
+  wants "$key" || return 0
   echo "=== $name"
   local start=$SECONDS
   if "$@"; then
@@ -47,8 +72,7 @@ linux_suite() {
   # Skipped real-client sessions say why (no root, no mount namespaces, no client).
   local reason
   while IFS= read -r reason; do
-    not_run+=("Linux: real-client sessions skipped: $reason")
-    echo "${not_run[-1]}"
+    note_not_run "Linux: real-client sessions skipped: $reason"
   done < <(sed -n 's/.*\] SKIP: //p' "$root/build/linux/Testing/Temporary/LastTest.log" 2>/dev/null | sort -u)
   return $status
 }
@@ -89,8 +113,7 @@ windows_suite() {
     cmake --build "$dir" -j"$jobs" &&
     ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 || return 1
   if [[ $run_programs == OFF ]]; then
-    not_run+=("Windows $arch: the test programs were built but not run: $no_32bit_reason")
-    echo "${not_run[-1]}"
+    note_not_run "Windows $arch: the test programs were built but not run: $no_32bit_reason"
   fi
 }
 
@@ -114,19 +137,33 @@ windows_packages() {
     NELKO_MSI_LOAD=$load32 bash "$root/tests/package/windows-package-test.sh" "$x86" "${x86%.msi}.zip" "$x64" ||
     return 1
   if ((!load32)); then
-    not_run+=("Windows packages: the installed 32-bit add-in was not loaded: $no_32bit_reason")
-    echo "${not_run[-1]}"
+    note_not_run "Windows packages: the installed 32-bit add-in was not loaded: $no_32bit_reason"
   fi
 }
 
-stage "Linux build and tests (with real-client sessions)" linux_suite
-stage "Sanitizer build and tests" sanitizer_suite
-stage "Fuzzing (60 s, all targets at once)" bash scripts/fuzz.sh 60
-stage "Static analysis" static_analysis
-stage "Windows x86_64 build and tests under Wine" windows_suite x86_64
-stage "Windows i686 build and tests under Wine" windows_suite i686
-stage "Debian package: contents, lintian, install, session, removal" deb_package
-stage "Windows packages: MSI tables, install under Wine, upgrade, removal; zip" windows_packages
+# The Linux suites with the real-client sessions and the .deb, in a root of the other Debian
+# release (scripts/release-root.sh); what that run could not do is listed here as well.
+other_release() {
+  local output status line
+  output=$(mktemp)
+  bash "$root/scripts/release-root.sh" linux deb 2>&1 | tee "$output"
+  status=${PIPESTATUS[0]}
+  while IFS= read -r line; do
+    note_not_run "$line"
+  done < <(sed -n 's/^release-root: SKIP: /other Debian release: /p; s/^not run: /other Debian release: /p' "$output" | sort -u)
+  rm -f "$output"
+  [[ $status -eq 0 || $status -eq 77 ]]
+}
+
+stage linux "Linux build and tests (with real-client sessions)" linux_suite
+stage sanitizers "Sanitizer build and tests" sanitizer_suite
+stage fuzz "Fuzzing (60 s, all targets at once)" bash scripts/fuzz.sh 60
+stage static "Static analysis" static_analysis
+stage win64 "Windows x86_64 build and tests under Wine" windows_suite x86_64
+stage win32 "Windows i686 build and tests under Wine" windows_suite i686
+stage deb "Debian package: contents, lintian, install, session, removal" deb_package
+stage winpkg "Windows packages: MSI tables, install under Wine, upgrade, removal; zip" windows_packages
+stage release "The other Debian release, in a root of its own: Linux suites with real-client sessions, .deb" other_release
 
 echo
 for line in "${not_run[@]}"; do echo "not run: $line"; done
