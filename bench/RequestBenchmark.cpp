@@ -306,6 +306,16 @@ struct Figures {
     std::vector<double> ratioStamped;
 };
 
+// Google Benchmark 1.8 (Debian 13) replaced a run's error_occurred with skipped.
+template <typename RunType>
+auto RunFailed(const RunType& run, int) -> decltype(static_cast<bool>(run.error_occurred)) {
+    return run.error_occurred;
+}
+template <typename RunType>
+bool RunFailed(const RunType& run, long) {
+    return run.skipped != decltype(run.skipped){};
+}
+
 // The usual console output, and every repetition's figures kept for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
@@ -314,7 +324,7 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            if (RunFailed(run, 0) || run.run_type != Run::RT_Iteration) continue;
             const auto counter = [&run](const char* name) {
                 const auto found = run.counters.find(name);
                 return found == run.counters.end() ? -1.0 : found->second.value;

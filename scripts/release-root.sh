@@ -26,6 +26,10 @@ unshare_error=$(unshare -m true 2>&1) || skip "mount namespaces refused here (un
 bash scripts/install-deps.sh roots || exit 1
 
 dir=${NELKO_RELEASE_ROOTS:-/var/cache/nelko/roots}/$other
+mkdir -p "$(dirname "$dir")"
+# One run at a time in a root: another test run may be using it (the lock goes with us).
+exec 9>"$dir.lock"
+flock 9
 entries=$(bash scripts/apt-suites.sh) || exit 1
 entry() {  # entry SUITE: its URI and keyring from this machine's sources
   grep "^$1 " <<<"$entries" | head -n 1 | cut -d' ' -f2-
@@ -37,7 +41,6 @@ read -r security_uri _ <<<"$(entry "$this-security")"
 if [[ ! -x $dir/usr/bin/apt-get ]]; then
   echo "release-root: making a Debian $other root in $dir (from $uri)"
   rm -rf "$dir.new"
-  mkdir -p "$(dirname "$dir")"
   keyring_option=()
   [[ $keyring != - ]] && keyring_option=(--keyring="$keyring")
   debootstrap --variant=minbase "${keyring_option[@]}" "$other" "$dir.new" "$uri" >"$dir.log" 2>&1 ||

@@ -258,7 +258,9 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error) {
         error = "no transport event handles";
         return false;
     }
-    handles[count++] = WTSVirtualChannelManagerGetEventHandle(vcm_);
+    // The channel manager is served from activation on: FreeRDP 3.15 would otherwise send
+    // channel data while the client is still in the licensing phase, which ends the connection.
+    if (activated_) handles[count++] = WTSVirtualChannelManagerGetEventHandle(vcm_);
 
     DWORD timeout = millisUntil(deadline);
     if (peer_->IsWriteBlocked(peer_)) timeout = std::min(timeout, kWriteBlockedPollMs);
@@ -273,7 +275,7 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error) {
         }
         if (!peer_->HasMoreToRead(peer_)) break;
     }
-    if (!WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) {
+    if (activated_ && !WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) {
         error = "sending channel data failed";
         return false;
     }

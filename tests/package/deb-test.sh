@@ -48,8 +48,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends != *freerdp* ]] || fail "FreeRDP must be recommended, not required: $depends"
 [[ $(dpkg-deb -f "$deb" Recommends) == "$recommends" ]] || fail "Recommends is not \"$recommends\": $(dpkg-deb -f "$deb" Recommends)"
 # The add-in folders are the package's own: on Debian 13 no other package makes FreeRDP 3's.
+listing=$(dpkg-deb -c "$deb")
 for client in "${clients[@]}"; do
-  dpkg-deb -c "$deb" | grep -q " \./$lib/${client#*:}/\$" || fail "the package does not own $lib/${client#*:}/"
+  grep -q " \./$lib/${client#*:}/\$" <<<"$listing" || fail "the package does not own $lib/${client#*:}/"
 done
 log "contents and fields OK"
 
