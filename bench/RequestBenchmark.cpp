@@ -208,6 +208,7 @@ double ThreadSeconds() {
 void PairedRequest(benchmark::State& state, Driver driver, std::size_t index) {
     std::string error;
     if (!theBench->Use(driver, error)) {
+        // NOLINTNEXTLINE(readability-redundant-string-cstr): Google Benchmark 1.7 takes a C string
         state.SkipWithError(error.c_str());
         return;
     }
@@ -260,6 +261,7 @@ void PairedRequest(benchmark::State& state, Driver driver, std::size_t index) {
     const std::string expected = ExpectedAnswer(driver, request);
     theBench->Reset(driver);
     if (!answered || answer != expected) {
+        // NOLINTNEXTLINE(readability-redundant-string-cstr): Google Benchmark 1.7 takes a C string
         state.SkipWithError(Mismatch(answer, expected).c_str());
         return;
     }
@@ -386,6 +388,7 @@ void PrintSummary(const SummaryReporter& reporter) {
 void RegisterAll() {
     for (std::size_t i = 0; i < kRequests.size(); ++i) {
         for (const Driver driver : kDrivers) {
+            // NOLINTNEXTLINE(readability-redundant-string-cstr): Google Benchmark 1.7 takes a C string
             benchmark::RegisterBenchmark(BenchmarkName(driver, kRequests[i]).c_str(), PairedRequest, driver, i)
                 ->UseManualTime()
                 ->Iterations(kBatchesPerRepetition)

@@ -53,9 +53,10 @@ foreach(line IN LISTS lines)
     set(section "")
   elseif(section STREQUAL "addresses" AND line MATCHES "^[ \t]*\\[ *[0-9]+\\]")
     math(EXPR address_count "${address_count} + 1")
-  elseif(section STREQUAL "names" AND line MATCHES "^[ \t]*\\[ *([0-9]+)\\] (.+)$")
+  elseif(section STREQUAL "names" AND line MATCHES "^[ \t]*\\[ *([0-9]+)\\] (\\+base\\[ *[0-9]+\\] +[0-9a-f]+ )?(.+)$")
+    # binutils 2.41 and later (Debian 13) also print the biased ordinal and the hint.
     math(EXPR ordinal "${base} + ${CMAKE_MATCH_1}")
-    list(APPEND exports "${ordinal}:${CMAKE_MATCH_2}")
+    list(APPEND exports "${ordinal}:${CMAKE_MATCH_3}")
   endif()
 endforeach()
 

@@ -88,7 +88,9 @@ sanitizer_suite() {
 }
 
 # clang-tidy over every source the clang build compiles (so not the Windows-only files),
-# cppcheck, and the tree's formatting.
+# cppcheck, and the tree's formatting. The rules are the same on Debian 12 and 13: checks
+# that newer clang-tidy versions added are off in .clang-tidy, and cppcheck 2.17 is told
+# that the add-in's file name is a macro of the build and not to report its branch limit.
 static_analysis() {
   (cd "$root" && git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror) || return 1
   local sources
@@ -97,6 +99,7 @@ static_analysis() {
   (cd "$root" && echo "$sources" | xargs -P"$jobs" -n8 clang-tidy -p build/asan --quiet 2>/dev/null) &&
     (cd "$root" && cppcheck --library=googletest --library=boost --enable=warning,performance,portability \
       --std=c++17 --error-exitcode=1 --inline-suppr --quiet -j"$jobs" --suppress=missingIncludeSystem \
+      --suppress=normalCheckLevelMaxBranches --suppress=unknownMacro:tools/console/main.cpp \
       -I src -I drivers -I tests/support -I tests/addin -I bench src drivers tests tools bench)
 }
 

@@ -57,11 +57,12 @@ wine32=$(dirname "$wine64")/wine
 export WINELOADER=$wine64
 wine=${NELKO_WINE:-$wine64}
 
-# Wine keeps its server's socket below $TMPDIR: programs started with different TMPDIRs
+# Wine 8 keeps its server's socket below $TMPDIR: programs started with different TMPDIRs
 # (ctest gives each test folder its own) would each start a wineserver of their own for
-# the same prefix, which --stop never reaches. One folder per prefix keeps one server.
-# (Windows programs take their temporary folder from TMP and TEMP, not from TMPDIR.)
-export TMPDIR=$WINEPREFIX.tmp
+# the same prefix, which --stop never reaches. Wine 10 (Debian 13) aborts at start-up
+# ("free(): invalid pointer") whenever TMPDIR is set at all. Without it both use /tmp,
+# one server per prefix. (Windows programs take their temporary folder from TMP and TEMP.)
+unset TMPDIR
 log="$WINEPREFIX.log"
 ready="$WINEPREFIX/.nelko-ready"
 
@@ -109,7 +110,7 @@ create_prefix() {
 
 # Makes sure the prefix exists and a persistent wineserver with its helpers is running.
 setup() {
-  mkdir -p "$(dirname "$WINEPREFIX")" "$TMPDIR" || die "cannot create $(dirname "$WINEPREFIX") or $TMPDIR"
+  mkdir -p "$(dirname "$WINEPREFIX")" || die "cannot create $(dirname "$WINEPREFIX")"
   local lockfd
   exec {lockfd}>"$WINEPREFIX.lock" || die "cannot open $WINEPREFIX.lock"
   flock -w "${NELKO_WINE_LOCK_TIMEOUT:-900}" "$lockfd" || die "timed out waiting for $WINEPREFIX.lock"
@@ -192,8 +193,8 @@ launcher_for() {
 
 run_captured() {
   local out err pid rc
-  out=$(mktemp "${TMPDIR:-/tmp}/nelko-wine-out.XXXXXX") || die "mktemp failed"
-  err=$(mktemp "${TMPDIR:-/tmp}/nelko-wine-err.XXXXXX") || die "mktemp failed"
+  out=$(mktemp /tmp/nelko-wine-out.XXXXXX) || die "mktemp failed"
+  err=$(mktemp /tmp/nelko-wine-err.XXXXXX) || die "mktemp failed"
   # Started in the background so that a ctest time-out (SIGTERM) still shows the output.
   (exec_clean "$wine" "$@") <&0 >"$out" 2>"$err" &
   pid=$!

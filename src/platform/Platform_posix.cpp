@@ -66,7 +66,7 @@ OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate) {
     // Only a regular file of this user that no other name reaches: the entries would land
     // in another user's file, or the emptying would hit the target of a hard link. The
     // emptying waits for these checks, hence no O_TRUNC.
-    struct stat info {};
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_nlink != 1 ||
         (truncate && ::ftruncate(fd, 0) != 0)) {
         ::close(fd);

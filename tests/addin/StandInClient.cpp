@@ -140,6 +140,7 @@ void StandInClient::CompleteAllWrites() {
 
 std::vector<std::string> StandInClient::Responses() const {
     std::vector<std::string> responses;
+    responses.reserve(writes.size());
     for (const Write& write : writes) responses.push_back(write.data);
     return responses;
 }

@@ -403,13 +403,12 @@ bool makeCertificate(const std::string& certificateFile, const std::string& priv
     namespace fs = std::filesystem;
     const fs::path dir =
         fs::path(certificateFile).parent_path().empty() ? fs::path(".") : fs::path(certificateFile).parent_path();
-    const std::string base = "nelko-makecert-" + std::to_string(::getpid());
+    std::string base = "nelko-makecert-" + std::to_string(::getpid());
     std::vector<std::string> args{"makecert", "-rdp", "-live", "-silent", "-y", "1"};
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (std::string& arg : args) argv.push_back(arg.data());
     std::string dirText = dir.string();
-    std::string baseText = base;
 
     MAKECERT_CONTEXT* context = makecert_context_new();
     if (context == nullptr) {
@@ -417,7 +416,7 @@ bool makeCertificate(const std::string& certificateFile, const std::string& priv
         return false;
     }
     bool ok = makecert_context_process(context, static_cast<int>(argv.size()), argv.data()) >= 0 &&
-              makecert_context_set_output_file_name(context, baseText.data()) == 1 &&
+              makecert_context_set_output_file_name(context, base.data()) == 1 &&
               makecert_context_output_certificate_file(context, dirText.data()) == 1 &&
               makecert_context_output_private_key_file(context, dirText.data()) == 1;
     makecert_context_free(context);

@@ -55,10 +55,11 @@ TEST(SimulatedDriver, RefusalsReturnTheRefusalValueAndTheirReason) {
         bool (*refused)(Instrument&);  // true when the call gave its refusal value
         ErrorCode code;
     };
-#define REFUSAL(state, expr, code)                                                        \
-    {                                                                                     \
-#expr, State::state, [](Instrument & d) -> bool { return expr; }, ErrorCode::code \
-    }
+    // clang-format 14 and 19 lay this macro out differently.
+    // clang-format off
+#define REFUSAL(state, expr, code) \
+    { #expr, State::state, [](Instrument& d) -> bool { return expr; }, ErrorCode::code }
+    // clang-format on
     const std::vector<Case> cases{
         REFUSAL(Disconnected, !d.Measure(), NotConnected),
         REFUSAL(Disconnected, !d.Calibrate(), NotConnected),

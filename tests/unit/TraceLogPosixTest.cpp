@@ -37,7 +37,7 @@ TEST_F(TraceLogPosixTest, NeverFollowsAPlantedSymlink) {
 
 TEST_F(TraceLogPosixTest, CreatesTheLogReadableByItsOwnerOnly) {
     Trace("x");
-    struct stat info {};
+    struct stat info = {};
     ASSERT_EQ(::stat(LogPath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
