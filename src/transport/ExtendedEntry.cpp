@@ -4,9 +4,10 @@
 // FreeRDP 3 before 3.15 loses that connection when it reloads the channels before
 // connecting, and then refuses the plain entry's registration.
 //
-// The client's extended functions are wrapped into a plain entry-point table and handed to
-// the same VirtualChannelRDP::Init, so the channels, the answers and the trace lines are
-// the same whichever entry the client calls.
+// Every call of the entry is a connection of its own (a client with several connections in
+// one process calls it once for each): it gets a session, which the client hands back as
+// the user parameter of each event, so that every answer goes to the connection that asked.
+// The channels, the answers and the trace lines are the plain entry's.
 #include "diagnostics/TraceLog.h"
 #include "platform/ChannelApi.h"
 #include "platform/Exports.h"
@@ -15,57 +16,54 @@
 namespace nelko {
 namespace {
 
-struct ExtendedClient {
-    PVIRTUALCHANNELINITEX init = nullptr;
-    PVIRTUALCHANNELOPENEX open = nullptr;
-    PVIRTUALCHANNELCLOSEEX close = nullptr;
-    PVIRTUALCHANNELWRITEEX write = nullptr;
-    LPVOID initHandle = nullptr;
+void VCAPITYPE InitEventEx(LPVOID userParam, LPVOID, UINT event, LPVOID data, UINT dataLength) {
+    try {
+        HandleInitEvent(static_cast<ChannelSession*>(userParam), event, data, dataLength);
+    } catch (...) {
+    }
+}
+
+void VCAPITYPE OpenEventEx(LPVOID userParam, DWORD openHandle, UINT event, LPVOID data, UINT32 dataLength,
+                           UINT32 totalLength, UINT32 dataFlags) {
+    try {
+        HandleOpenEvent(static_cast<ChannelSession*>(userParam), openHandle, event, data, dataLength, totalLength,
+                        dataFlags);
+    } catch (...) {
+    }
+}
+
+class ExtendedSession final : public ChannelSession {
+public:
+    ExtendedSession(VirtualChannelRDP& owner, const CHANNEL_ENTRY_POINTS_EX* entryPoints, LPVOID initHandle)
+        : ChannelSession(owner), initHandle_(initHandle) {
+        if (entryPoints == nullptr) return;
+        init_ = entryPoints->pVirtualChannelInitEx;
+        open_ = entryPoints->pVirtualChannelOpenEx;
+        write_ = entryPoints->pVirtualChannelWriteEx;
+    }
+
+    UINT RegisterChannels(PCHANNEL_DEF channels, INT count) override {
+        // The session is the user parameter; no client context is needed.
+        return init_ == nullptr
+                   ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+                   : init_(this, nullptr, initHandle_, channels, count, VIRTUAL_CHANNEL_VERSION_WIN2000, InitEventEx);
+    }
+    UINT OpenChannel(const std::string& name, DWORD& openHandle) override {
+        // The platform's signature takes a mutable name it does not modify.
+        return open_ == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+                                : open_(initHandle_, &openHandle, const_cast<char*>(name.c_str()), OpenEventEx);
+    }
+    UINT WriteChannel(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData) override {
+        return write_ == nullptr ? static_cast<UINT>(CHANNEL_RC_NOT_INITIALIZED)
+                                 : write_(initHandle_, openHandle, data, length, userData);
+    }
+
+private:
+    PVIRTUALCHANNELINITEX init_ = nullptr;
+    PVIRTUALCHANNELOPENEX open_ = nullptr;
+    PVIRTUALCHANNELWRITEEX write_ = nullptr;
+    LPVOID initHandle_;
 };
-
-// The client of the entry being registered, and the one whose registration was accepted:
-// a refused second entry leaves the accepted one in use.
-ExtendedClient entering;
-ExtendedClient accepted;
-// The connection's own event callbacks, to which the extended events are handed on.
-PCHANNEL_INIT_EVENT_FN initEventTarget = nullptr;
-PCHANNEL_OPEN_EVENT_FN openEventTarget = nullptr;
-
-void VCAPITYPE InitEventEx(LPVOID, LPVOID initHandle, UINT event, LPVOID data, UINT dataLength) {
-    if (initEventTarget != nullptr) initEventTarget(initHandle, event, data, dataLength);
-}
-
-void VCAPITYPE OpenEventEx(LPVOID, DWORD openHandle, UINT event, LPVOID data, UINT32 dataLength, UINT32 totalLength,
-                           UINT32 dataFlags) {
-    if (openEventTarget != nullptr) openEventTarget(openHandle, event, data, dataLength, totalLength, dataFlags);
-}
-
-UINT VCAPITYPE InitPlain(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
-                         PCHANNEL_INIT_EVENT_FN callback) {
-    if (entering.init == nullptr) return CHANNEL_RC_BAD_PROC;
-    *initHandle = entering.initHandle;
-    initEventTarget = callback;
-    // Neither a user parameter nor a client context is needed: there is one connection.
-    const UINT code = entering.init(nullptr, nullptr, entering.initHandle, channels, count, version, InitEventEx);
-    if (code == CHANNEL_RC_OK) accepted = entering;
-    return code;
-}
-
-UINT VCAPITYPE OpenPlain(LPVOID initHandle, LPDWORD openHandle, PCHAR name, PCHANNEL_OPEN_EVENT_FN callback) {
-    if (accepted.open == nullptr) return CHANNEL_RC_BAD_PROC;
-    openEventTarget = callback;
-    return accepted.open(initHandle, openHandle, name, OpenEventEx);
-}
-
-UINT VCAPITYPE ClosePlain(DWORD openHandle) {
-    return accepted.close == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
-                                     : accepted.close(accepted.initHandle, openHandle);
-}
-
-UINT VCAPITYPE WritePlain(DWORD openHandle, LPVOID data, ULONG dataLength, LPVOID userData) {
-    return accepted.write == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
-                                     : accepted.write(accepted.initHandle, openHandle, data, dataLength, userData);
-}
 
 }  // namespace
 }  // namespace nelko
@@ -74,22 +72,9 @@ NELKO_ADDIN_EXPORT BOOL VCAPITYPE VirtualChannelEntryEx(PCHANNEL_ENTRY_POINTS_EX
     using namespace nelko;
     try {
         Trace("VirtualChannelEntry");
-        entering = ExtendedClient{};
-        if (pEntryPointsEx != nullptr) {
-            entering.init = pEntryPointsEx->pVirtualChannelInitEx;
-            entering.open = pEntryPointsEx->pVirtualChannelOpenEx;
-            entering.close = pEntryPointsEx->pVirtualChannelCloseEx;
-            entering.write = pEntryPointsEx->pVirtualChannelWriteEx;
-        }
-        entering.initHandle = pInitHandle;
-        CHANNEL_ENTRY_POINTS plain{};
-        plain.cbSize = sizeof plain;
-        plain.protocolVersion = VIRTUAL_CHANNEL_VERSION_WIN2000;
-        plain.pVirtualChannelInit = InitPlain;
-        plain.pVirtualChannelOpen = OpenPlain;
-        plain.pVirtualChannelClose = ClosePlain;
-        plain.pVirtualChannelWrite = WritePlain;
-        return TheVirtualChannel().Init(&plain) ? TRUE : FALSE;
+        VirtualChannelRDP& channel = TheVirtualChannel();
+        return channel.InitSession(std::make_unique<ExtendedSession>(channel, pEntryPointsEx, pInitHandle)) ? TRUE
+                                                                                                            : FALSE;
     } catch (...) {
         return FALSE;
     }

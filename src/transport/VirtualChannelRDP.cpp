@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <exception>
-#include <tuple>
 
 #include "command/Instrument.h"
 #include "diagnostics/TraceLog.h"
@@ -24,6 +23,56 @@ const char* WriteFailureName(UINT code) {
         default: return "?]";  // Servers' log parsers may match this text as it stands.
     }
 }
+
+// The name of a client's return code, for the trace of a channel that did not open.
+std::string ChannelCodeName(UINT code) {
+    switch (code) {
+        case CHANNEL_RC_ALREADY_INITIALIZED: return "CHANNEL_RC_ALREADY_INITIALIZED";
+        case CHANNEL_RC_NOT_INITIALIZED: return "CHANNEL_RC_NOT_INITIALIZED";
+        case CHANNEL_RC_ALREADY_CONNECTED: return "CHANNEL_RC_ALREADY_CONNECTED";
+        case CHANNEL_RC_NOT_CONNECTED: return "CHANNEL_RC_NOT_CONNECTED";
+        case CHANNEL_RC_BAD_INIT_HANDLE: return "CHANNEL_RC_BAD_INIT_HANDLE";
+        case CHANNEL_RC_BAD_CHANNEL_HANDLE: return "CHANNEL_RC_BAD_CHANNEL_HANDLE";
+        case CHANNEL_RC_UNKNOWN_CHANNEL_NAME: return "CHANNEL_RC_UNKNOWN_CHANNEL_NAME";
+        case CHANNEL_RC_NOT_IN_VIRTUALCHANNELENTRY: return "CHANNEL_RC_NOT_IN_VIRTUALCHANNELENTRY";
+        case CHANNEL_RC_BAD_PROC: return "CHANNEL_RC_BAD_PROC";
+        case CHANNEL_RC_NO_MEMORY: return "CHANNEL_RC_NO_MEMORY";
+        default: return std::to_string(code);
+    }
+}
+
+// The plain entry's client functions, which take no init handle of ours.
+class PlainEntrySession final : public ChannelSession {
+public:
+    PlainEntrySession(VirtualChannelRDP& owner, const CHANNEL_ENTRY_POINTS& entryPoints)
+        : ChannelSession(owner),
+          init_(entryPoints.pVirtualChannelInit),
+          open_(entryPoints.pVirtualChannelOpen),
+          write_(entryPoints.pVirtualChannelWrite) {}
+
+    UINT RegisterChannels(PCHANNEL_DEF channels, INT count) override {
+        // A client that hands over no init function gets the failure it would report itself.
+        return init_ == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+                                : init_(&initHandle_, channels, count, VIRTUAL_CHANNEL_VERSION_WIN2000,
+                                        VirtualChannelInitEvent);
+    }
+    UINT OpenChannel(const std::string& name, DWORD& openHandle) override {
+        // The platform's signature takes a mutable name it does not modify.
+        return open_ == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+                                : open_(initHandle_, &openHandle, const_cast<char*>(name.c_str()),
+                                        VirtualChannelOpenEvent);
+    }
+    UINT WriteChannel(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData) override {
+        return write_ == nullptr ? static_cast<UINT>(CHANNEL_RC_NOT_INITIALIZED)
+                                 : write_(openHandle, data, length, userData);
+    }
+
+private:
+    PVIRTUALCHANNELINIT init_;
+    PVIRTUALCHANNELOPEN open_;
+    PVIRTUALCHANNELWRITE write_;
+    LPVOID initHandle_ = nullptr;
+};
 
 void CopyChannelName(char (&target)[CHANNEL_NAME_LEN + 1], const std::string& name) {
     static_assert(sizeof(target) == 8, "channel name field");
@@ -48,24 +97,41 @@ VirtualChannelRDP::~VirtualChannelRDP() {
 }
 
 bool VirtualChannelRDP::Init(PCHANNEL_ENTRY_POINTS entryPoints) {
-    Trace("Init");
-    const auto previous = std::make_tuple(pVirtualChannelInit, pVirtualChannelOpen, pVirtualChannelClose,
-                                          pVirtualChannelWrite, initHandle);
-    if (entryPoints != nullptr) {
-        pVirtualChannelInit = entryPoints->pVirtualChannelInit;
-        pVirtualChannelOpen = entryPoints->pVirtualChannelOpen;
-        pVirtualChannelClose = entryPoints->pVirtualChannelClose;
-        pVirtualChannelWrite = entryPoints->pVirtualChannelWrite;
+    {
+        const std::lock_guard<std::mutex> lock(sessionsMutex_);
+        if (plainSession_ != nullptr && !plainSession_->Terminated()) {
+            // Its events could not be told from the first connection's: no channels, so its
+            // server sees none, and the first connection goes on untouched.
+            Trace("Init");
+            Trace("Virtual channel init skipped (the channels serve another connection)");
+            return true;
+        }
     }
-    if (InitVirtualChannels()) return true;
-    // A refused second entry (the client already holds our channel names) must not take
-    // away the registration that works: the channels keep its functions and handle.
-    std::tie(pVirtualChannelInit, pVirtualChannelOpen, pVirtualChannelClose, pVirtualChannelWrite, initHandle) =
-        previous;
-    return false;
+    const CHANNEL_ENTRY_POINTS none{};
+    auto session = std::make_unique<PlainEntrySession>(*this, entryPoints != nullptr ? *entryPoints : none);
+    ChannelSession* const registered = session.get();
+    if (!InitSession(std::move(session))) return false;
+    const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    plainSession_ = registered;
+    return true;
 }
 
-bool VirtualChannelRDP::InitVirtualChannels() {
+bool VirtualChannelRDP::InitSession(std::unique_ptr<ChannelSession> session) {
+    Trace("Init");
+    // A refused entry (the client already holds our channel names) leaves every session
+    // that works as it is.
+    if (!InitVirtualChannels(*session)) return false;
+    const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    sessions_.push_back(std::move(session));
+    return true;
+}
+
+ChannelSession* VirtualChannelRDP::PlainSession() {
+    const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    return plainSession_;
+}
+
+bool VirtualChannelRDP::InitVirtualChannels(ChannelSession& session) {
     Trace("InitVirtualChannels");
     Trace("Command channel: " + CommandChannelName);
     Trace("Data channel: " + DataChannelName);
@@ -75,12 +141,7 @@ bool VirtualChannelRDP::InitVirtualChannels() {
     channels[0].options = kChannelOptions;
     CopyChannelName(channels[1].name, DataChannelName);
     channels[1].options = kChannelOptions;
-
-    // A client that hands over no init function gets the failure it would report itself.
-    const UINT code =
-        pVirtualChannelInit == nullptr
-            ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
-            : pVirtualChannelInit(&initHandle, channels, 2, VIRTUAL_CHANNEL_VERSION_WIN2000, VirtualChannelInitEvent);
+    const UINT code = session.RegisterChannels(channels, 2);
 
     LogStream log = OpenLogFile();
     if (code != CHANNEL_RC_OK) {
@@ -94,18 +155,45 @@ bool VirtualChannelRDP::InitVirtualChannels() {
     return true;
 }
 
-void VirtualChannelRDP::OnVirtualChannelClientConnected() {
+void VirtualChannelRDP::OnVirtualChannelClientConnected(ChannelSession& session) {
     Trace("OnVirtualChannelClientConnected");
-    if (pVirtualChannelOpen == nullptr) return;
-    // The platform's signature takes a mutable name it does not modify.
-    pVirtualChannelOpen(initHandle, &commandOpenHandle, const_cast<char*>(CommandChannelName.c_str()),
-                        VirtualChannelOpenEvent);
-    pVirtualChannelOpen(initHandle, &dataOpenHandle, const_cast<char*>(DataChannelName.c_str()),
-                        VirtualChannelOpenEvent);
+    session.OnConnected();
 }
 
-void VirtualChannelRDP::OnDataChunk(DWORD openHandle, const char* data, std::uint32_t dataLength,
-                                    std::uint32_t totalLength, std::uint32_t dataFlags) {
+void VirtualChannelRDP::OnVirtualChannelDataReceived(ChannelSession& session, const std::string& request) {
+    Trace("OnVirtualChannelDataReceived");
+    Trace("--> " + request);
+    session.SendResponse(ExecuteRequest(request));
+}
+
+std::string VirtualChannelRDP::ExecuteRequest(const std::string& request) {
+    const std::lock_guard<std::recursive_mutex> lock(requestMutex_);
+    if (instrument == nullptr) instrument = new Instrument();
+    return instrument->Execute(request).ToString();
+}
+
+void ChannelSession::OnConnected() {
+    // A client that reconnects on its own (FreeRDP's auto-reconnect) keeps the channels open:
+    // "already open" leaves the handle it gave before in use, and is no failure.
+    const auto open = [this](const std::string& name, DWORD& handle) {
+        const UINT code = OpenChannel(name, handle);
+        if (code != CHANNEL_RC_OK && code != CHANNEL_RC_ALREADY_OPEN)
+            Trace("! Opening channel " + name + " failed (" + ChannelCodeName(code) + ")");
+        return code;
+    };
+    DWORD commandHandle = 0;
+    open(CommandChannelName, commandHandle);
+    DWORD dataHandle = 0;
+    const UINT dataCode = open(DataChannelName, dataHandle);
+    const std::lock_guard<std::mutex> lock(handlesMutex_);
+    if (dataCode == CHANNEL_RC_ALREADY_OPEN) return;
+    dataOpenHandle_ = dataHandle;
+    dataChannelOpen_ = dataCode == CHANNEL_RC_OK;
+}
+
+void ChannelSession::OnDataChunk(DWORD openHandle, const char* data, std::uint32_t dataLength,
+                                 std::uint32_t totalLength, std::uint32_t dataFlags) {
+    const std::size_t maxRequestLength = owner_.MaxRequestLengthInUse();
     if (data == nullptr) dataLength = 0;
     const char* discarded = nullptr;  // why the message is discarded, if it is
     std::string whole;
@@ -115,14 +203,14 @@ void VirtualChannelRDP::OnDataChunk(DWORD openHandle, const char* data, std::uin
             const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
             partialMessages_.erase(openHandle);
         }
-        if (dataLength > maxRequestLength_) discarded = "! Request discarded (Request too long)";
+        if (dataLength > maxRequestLength) discarded = "! Request discarded (Request too long)";
     } else {
         const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
         PartialMessage& message = partialMessages_[openHandle];
         if (message.received == 0 || (dataFlags & CHANNEL_FLAG_FIRST) != 0) {
             message = PartialMessage{};
             message.total = totalLength;
-            message.tooLong = totalLength > maxRequestLength_;
+            message.tooLong = totalLength > maxRequestLength;
             if (!message.tooLong) message.data.reserve(totalLength);
         }
         // The first chunk's total holds: later chunks may claim any other.
@@ -145,10 +233,10 @@ void VirtualChannelRDP::OnDataChunk(DWORD openHandle, const char* data, std::uin
         SendResponse("ERROR|Request too long");
         return;
     }
-    OnVirtualChannelDataReceived(ChannelDataToString(data, dataLength));
+    owner_.OnVirtualChannelDataReceived(*this, ChannelDataToString(data, dataLength));
 }
 
-void VirtualChannelRDP::DropPartialMessages() {
+void ChannelSession::DropPartialMessages() {
     bool dropped = false;
     {
         const std::lock_guard<std::mutex> lock(partialMessagesMutex_);
@@ -158,25 +246,27 @@ void VirtualChannelRDP::DropPartialMessages() {
     if (dropped) Trace("! Partial request dropped");
 }
 
-void VirtualChannelRDP::OnVirtualChannelDataReceived(const std::string& request) {
-    Trace("OnVirtualChannelDataReceived");
-    Trace("--> " + request);
-    SendResponse(ExecuteRequest(request));
+void ChannelSession::OnTerminated() {
+    terminated_ = true;
+    DropPartialMessages();
 }
 
-std::string VirtualChannelRDP::ExecuteRequest(const std::string& request) {
-    const std::lock_guard<std::recursive_mutex> lock(requestMutex_);
-    if (instrument == nullptr) instrument = new Instrument();
-    return instrument->Execute(request).ToString();
-}
-
-void VirtualChannelRDP::SendResponse(const std::string& response) {
+void ChannelSession::SendResponse(const std::string& response) {
     Trace("<-- " + response);
-    if (response.size() > MaxResponseLength) {
+    if (response.size() > VirtualChannelRDP::MaxResponseLength) {
         Trace("! Sending response failed (Response too long)");
         // The server waits for exactly one answer per request: give it one that fits.
         SendResponse("ERROR|Response too long");
         return;
+    }
+    DWORD dataHandle = 0;
+    {
+        const std::lock_guard<std::mutex> lock(handlesMutex_);
+        if (!dataChannelOpen_) {
+            Trace("! Sending response failed (" + DataChannelName + " is not open)");
+            return;
+        }
+        dataHandle = dataOpenHandle_;
     }
 
     std::unique_ptr<char[]> owned(new char[response.size() + 1]);
@@ -193,47 +283,65 @@ void VirtualChannelRDP::SendResponse(const std::string& response) {
         ticket = reinterpret_cast<void*>(++lastWriteTicket_);  // NOLINT(performance-no-int-to-ptr)
         pendingWrites_.emplace(ticket, std::move(owned));
     }
-    const UINT code = pVirtualChannelWrite == nullptr
-                          ? static_cast<UINT>(CHANNEL_RC_NOT_INITIALIZED)
-                          : pVirtualChannelWrite(dataOpenHandle, buffer, static_cast<ULONG>(response.size()), ticket);
+    const UINT code = WriteChannel(dataHandle, buffer, static_cast<ULONG>(response.size()), ticket);
     if (code == CHANNEL_RC_OK) return;
     OnWriteFinished(ticket);
     Trace(std::string("! Sending response failed (") + WriteFailureName(code));
 }
 
-void VirtualChannelRDP::OnWriteFinished(void* userData) {
+void ChannelSession::OnWriteFinished(void* userData) {
     const std::lock_guard<std::mutex> lock(pendingWritesMutex_);
     pendingWrites_.erase(userData);
-}
-
-std::size_t VirtualChannelRDP::PendingWriteCount() const {
-    const std::lock_guard<std::mutex> lock(pendingWritesMutex_);
-    return pendingWrites_.size();
 }
 
 // ---- Platform callbacks ------------------------------------------------------------
 // They run on the client's threads, inside the client's process: nothing may escape.
 
+void HandleInitEvent(ChannelSession* session, UINT event, LPVOID pData, UINT dataLength) {
+    Trace("VirtualChannelInitEvent");
+    switch (event) {
+        case CHANNEL_EVENT_INITIALIZED: Trace("-Channel initialized"); break;
+        case CHANNEL_EVENT_CONNECTED:
+            Trace("-Channel connected - " + ChannelDataToString(pData, dataLength));
+            if (session != nullptr) TheVirtualChannel().OnVirtualChannelClientConnected(*session);
+            break;
+        case CHANNEL_EVENT_V1_CONNECTED: Trace("-Channel V1 connected (old server)"); break;
+        case CHANNEL_EVENT_DISCONNECTED:
+            Trace("-Channel disconnected");
+            if (session != nullptr) session->DropPartialMessages();
+            break;
+        case CHANNEL_EVENT_TERMINATED:
+            Trace("-Channel terminated");
+            if (session != nullptr) session->OnTerminated();
+            break;
+        default: Trace("!!! Unknown event !!!"); break;
+    }
+}
+
+void HandleOpenEvent(ChannelSession* session, DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength,
+                     UINT32 totalLength, UINT32 dataFlags) {
+    Trace("VirtualChannelOpenEvent");
+    switch (event) {
+        case CHANNEL_EVENT_DATA_RECEIVED:
+            Trace("-Event \"Data received\": \"" + ChannelDataToString(pData, dataLength) + "\"");
+            if (session != nullptr)
+                session->OnDataChunk(openHandle, static_cast<const char*>(pData), dataLength, totalLength, dataFlags);
+            break;
+        case CHANNEL_EVENT_WRITE_COMPLETE:
+            Trace("-Event \"Write complete\"");
+            if (session != nullptr) session->OnWriteFinished(pData);
+            break;
+        case CHANNEL_EVENT_WRITE_CANCELLED:
+            Trace("-Event \"Write cancelled\"");
+            if (session != nullptr) session->OnWriteFinished(pData);
+            break;
+        default: break;
+    }
+}
+
 void VCAPITYPE VirtualChannelInitEvent(LPVOID, UINT event, LPVOID pData, UINT dataLength) {
     try {
-        Trace("VirtualChannelInitEvent");
-        switch (event) {
-            case CHANNEL_EVENT_INITIALIZED: Trace("-Channel initialized"); break;
-            case CHANNEL_EVENT_CONNECTED:
-                Trace("-Channel connected - " + ChannelDataToString(pData, dataLength));
-                TheVirtualChannel().OnVirtualChannelClientConnected();
-                break;
-            case CHANNEL_EVENT_V1_CONNECTED: Trace("-Channel V1 connected (old server)"); break;
-            case CHANNEL_EVENT_DISCONNECTED:
-                Trace("-Channel disconnected");
-                TheVirtualChannel().DropPartialMessages();
-                break;
-            case CHANNEL_EVENT_TERMINATED:
-                Trace("-Channel terminated");
-                TheVirtualChannel().DropPartialMessages();
-                break;
-            default: Trace("!!! Unknown event !!!"); break;
-        }
+        HandleInitEvent(TheVirtualChannel().PlainSession(), event, pData, dataLength);
     } catch (...) {
     }
 }
@@ -241,23 +349,8 @@ void VCAPITYPE VirtualChannelInitEvent(LPVOID, UINT event, LPVOID pData, UINT da
 void VCAPITYPE VirtualChannelOpenEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength,
                                        UINT32 totalLength, UINT32 dataFlags) {
     try {
-        Trace("VirtualChannelOpenEvent");
-        switch (event) {
-            case CHANNEL_EVENT_DATA_RECEIVED:
-                Trace("-Event \"Data received\": \"" + ChannelDataToString(pData, dataLength) + "\"");
-                TheVirtualChannel().OnDataChunk(openHandle, static_cast<const char*>(pData), dataLength, totalLength,
-                                                dataFlags);
-                break;
-            case CHANNEL_EVENT_WRITE_COMPLETE:
-                Trace("-Event \"Write complete\"");
-                TheVirtualChannel().OnWriteFinished(pData);
-                break;
-            case CHANNEL_EVENT_WRITE_CANCELLED:
-                Trace("-Event \"Write cancelled\"");
-                TheVirtualChannel().OnWriteFinished(pData);
-                break;
-            default: break;
-        }
+        HandleOpenEvent(TheVirtualChannel().PlainSession(), openHandle, event, pData, dataLength, totalLength,
+                        dataFlags);
     } catch (...) {
     }
 }

@@ -49,9 +49,16 @@ TEST_P(RegistrationTest, ASecondEntryRefusedByTheClientLeavesTheFirstInUse) {
         // The client already holds both channel names.
         client.initResult = CHANNEL_RC_BAD_CHANNEL;
         Mark();
-        EXPECT_EQ(Enter(client, second), FALSE);
-        EXPECT_EQ(NewMessages().back(), "Virtual channel init failed (6)");
-        client.registrations.pop_back();  // a refused registration gets no events
+        if (GetParam() == Entry::Plain && second == Entry::Plain) {
+            // The plain entry's connection is still registered: the client is not asked.
+            EXPECT_EQ(Enter(client, second), TRUE);
+            EXPECT_EQ(NewMessages(), (Lines{"VirtualChannelEntry", "Init",
+                                            "Virtual channel init skipped (the channels serve another connection)"}));
+        } else {
+            EXPECT_EQ(Enter(client, second), FALSE);
+            EXPECT_EQ(NewMessages().back(), "Virtual channel init failed (6)");
+            client.registrations.pop_back();  // a refused registration gets no events
+        }
         client.Send("Hello|");
         EXPECT_EQ(client.Responses(), Lines{"OK|Hello"});
         client.InitEvent(CHANNEL_EVENT_DISCONNECTED);
@@ -61,6 +68,47 @@ TEST_P(RegistrationTest, ASecondEntryRefusedByTheClientLeavesTheFirstInUse) {
         EXPECT_EQ(client.Responses(), (Lines{"OK|Hello", "OK|Hello"}));
         client.CompleteAllWrites();
     }
+}
+
+// Connections of one process, each with its own channels: an answer never reaches
+// another connection's server, whatever the order of registrations and connections.
+TEST_P(RegistrationTest, ConnectionsOfOneProcessAreServedApart) {
+    StandInClient first;
+    StandInClient second;
+    ASSERT_EQ(Enter(first), TRUE);
+    if (GetParam() == Entry::Plain) {
+        // Its events could not be told apart: the second gets no channels, the first goes on.
+        Mark();
+        EXPECT_EQ(Enter(second), TRUE);
+        EXPECT_TRUE(second.registrations.empty());
+        EXPECT_EQ(NewMessages().back(), "Virtual channel init skipped (the channels serve another connection)");
+        first.Connect();
+        first.Send("Hello|");
+        EXPECT_EQ(first.Responses(), Lines{"OK|Hello"});
+        first.CompleteAllWrites();
+        // Once the first has ended, a new connection registers as the first did.
+        first.InitEvent(CHANNEL_EVENT_TERMINATED);
+        StandInClient third;
+        ASSERT_EQ(Enter(third), TRUE);
+        ASSERT_EQ(third.registrations.size(), 1u);
+        third.Connect();
+        third.Send("Hello|", third.commandHandle);
+        EXPECT_EQ(third.Responses(), Lines{"OK|Hello"});
+        third.CompleteAllWrites();
+        return;
+    }
+    ASSERT_EQ(Enter(second), TRUE);
+    first.Connect();  // before the second connects: its channels open all the same
+    ASSERT_EQ(first.opens.size(), 2u);
+    first.Send("Init|TestDriver|", first.commandHandle);
+    second.Connect();
+    for (const char* request : {"Hello|", "Connect|", "Measure|"}) first.Send(request, first.commandHandle);
+    second.Send("Hello|", second.commandHandle);
+    EXPECT_EQ(first.Responses(), (Lines{"OK", "OK|Hello", "OK|true", "OK|true"}));
+    EXPECT_EQ(second.Responses(), Lines{"OK|Hello"});
+    for (const auto& write : first.writes) EXPECT_EQ(write.openHandle, first.dataHandle);
+    first.CompleteAllWrites();
+    second.CompleteAllWrites();
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, RegistrationTest, ::testing::ValuesIn(kEntries), EntryName);
@@ -102,6 +150,24 @@ TEST_P(RequestTest, OneRequestTracedAndAnsweredOnTheDataChannel) {
     EXPECT_EQ(NewMessages(), (Lines{"VirtualChannelOpenEvent", "-Event \"Data received\": \"Hello|\0\0\""s,
                                     "OnVirtualChannelDataReceived", "--> Hello|\0\0"s, "Hello -> Hello", "<-- OK|Hello",
                                     "VirtualChannelOpenEvent", "-Event \"Write complete\""}));
+}
+
+// A channel the client would not open is traced, and no answer is written through a handle
+// it never gave.
+TEST_P(RequestTest, ARefusedOpenIsTracedAndNotWrittenThrough) {
+    client.refusedOpen = "NlkDta1";
+    Mark();
+    client.Connect();
+    EXPECT_EQ(NewMessages().back(), "! Opening channel NlkDta1 failed (CHANNEL_RC_UNKNOWN_CHANNEL_NAME)");
+    client.Send("Hello|");
+    EXPECT_TRUE(client.writes.empty());
+    EXPECT_EQ(NewMessages().back(), "! Sending response failed (NlkDta1 is not open)");
+    // Opened on the next connection, it serves again.
+    client.refusedOpen.clear();
+    client.Connect();
+    client.Send("Hello|");
+    EXPECT_EQ(client.Responses(), Lines{"OK|Hello"});
+    client.CompleteAllWrites();
 }
 
 TEST_P(RequestTest, ChannelTextsCarryTwoNuls) {

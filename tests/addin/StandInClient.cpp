@@ -6,19 +6,30 @@
 namespace nelko::test {
 namespace {
 
-// The table's functions get no context pointer: they report to the live stand-in.
-StandInClient* current = nullptr;
-int initHandleTarget = 0;
-#if NELKO_ADDIN_EXTENDED_ENTRY
-// The extended client's own handle and user parameter, which must come back to it.
-int extendedInitHandle = 0;
-void* extendedUserParam = nullptr;
-#endif
+// The connections alive, and the one whose entry call is under way: the plain table's init
+// function gets no handle to tell them apart, as a client's own thread-bound one.
+std::vector<StandInClient*> live;
+StandInClient* entering = nullptr;
+
+StandInClient* Client(LPVOID initHandle) {
+    for (StandInClient* client : live)
+        if (client == initHandle) return client;
+    return nullptr;
+}
 
 }  // namespace
 
-StandInClient::StandInClient() { current = this; }
-StandInClient::~StandInClient() { current = nullptr; }
+StandInClient::StandInClient()
+    : commandHandle(kCommandHandle + 10 * static_cast<DWORD>(live.size())), dataHandle(commandHandle + 1) {
+    live.push_back(this);
+    entering = this;
+}
+
+StandInClient::~StandInClient() {
+    if (!registrations.empty()) InitEvent(CHANNEL_EVENT_TERMINATED);
+    live.erase(std::find(live.begin(), live.end(), this));
+    if (entering == this) entering = live.empty() ? nullptr : live.back();
+}
 
 CHANNEL_ENTRY_POINTS StandInClient::EntryPoints() const {
     CHANNEL_ENTRY_POINTS table{};
@@ -32,35 +43,48 @@ CHANNEL_ENTRY_POINTS StandInClient::EntryPoints() const {
 }
 
 BOOL StandInClient::Enter(VirtualChannelEntryFn entry) {
+    entering = this;
     CHANNEL_ENTRY_POINTS table = EntryPoints();
     return entry(&table);
 }
 
 UINT VCAPITYPE StandInClient::Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
                                    PCHANNEL_INIT_EVENT_FN callback) {
-    *initHandle = &initHandleTarget;
-    current->registrations.push_back(
+    StandInClient* const client = entering;
+    *initHandle = client;
+    client->registrations.push_back(
         {std::vector<CHANNEL_DEF>(channels, channels + count), version,
-         [callback](UINT event, void* data, UINT length) { callback(&initHandleTarget, event, data, length); }});
-    return current->initResult;
+         [callback, client](UINT event, void* data, UINT length) { callback(client, event, data, length); }});
+    return client->initResult;
 }
 
 UINT VCAPITYPE StandInClient::OpenChannel(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
                                           PCHANNEL_OPEN_EVENT_FN callback) {
-    if (initHandle != &initHandleTarget) return CHANNEL_RC_BAD_INIT_HANDLE;
-    *openHandle = std::strcmp(name, "NlkCmd1") == 0 ? kCommandHandle : kDataHandle;
-    current->opens.push_back({name, callback});
+    StandInClient* const client = Client(initHandle);
+    if (client == nullptr) return CHANNEL_RC_BAD_INIT_HANDLE;
+    if (name == client->refusedOpen) return CHANNEL_RC_UNKNOWN_CHANNEL_NAME;
+    *openHandle = std::strcmp(name, "NlkCmd1") == 0 ? client->commandHandle : client->dataHandle;
+    client->opens.push_back({name, callback});
     return CHANNEL_RC_OK;
 }
 
-UINT VCAPITYPE StandInClient::Close(DWORD) {
-    ++current->closeCalls;
-    return CHANNEL_RC_OK;
+// The plain table's functions find the connection by the open handle, across the process.
+UINT VCAPITYPE StandInClient::Close(DWORD openHandle) {
+    for (StandInClient* client : live) {
+        if (!client->Owns(openHandle)) continue;
+        ++client->closeCalls;
+        return CHANNEL_RC_OK;
+    }
+    return CHANNEL_RC_BAD_CHANNEL_HANDLE;
 }
 
 UINT VCAPITYPE StandInClient::WriteData(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData) {
-    current->writes.push_back({openHandle, std::string(static_cast<const char*>(data), length), userData});
-    return current->writeResult;
+    for (StandInClient* client : live) {
+        if (!client->Owns(openHandle)) continue;
+        client->writes.push_back({openHandle, std::string(static_cast<const char*>(data), length), userData});
+        return client->writeResult;
+    }
+    return CHANNEL_RC_BAD_CHANNEL_HANDLE;
 }
 
 #if NELKO_ADDIN_EXTENDED_ENTRY
@@ -72,39 +96,47 @@ BOOL StandInClient::EnterEx(VirtualChannelEntryExFn entry) {
     table.pVirtualChannelOpenEx = &StandInClient::OpenChannelEx;
     table.pVirtualChannelCloseEx = &StandInClient::CloseEx;
     table.pVirtualChannelWriteEx = &StandInClient::WriteDataEx;
-    return entry(&table, &extendedInitHandle);
+    return entry(&table, this);
 }
 
 UINT VCAPITYPE StandInClient::InitEx(LPVOID userParam, LPVOID, LPVOID initHandle, PCHANNEL_DEF channels, INT count,
                                      ULONG version, PCHANNEL_INIT_EVENT_EX_FN callback) {
-    if (initHandle != &extendedInitHandle) return CHANNEL_RC_BAD_INIT_HANDLE;
-    extendedUserParam = userParam;
-    current->registrations.push_back({std::vector<CHANNEL_DEF>(channels, channels + count), version,
-                                      [callback, userParam](UINT event, void* data, UINT length) {
-                                          callback(userParam, &extendedInitHandle, event, data, length);
-                                      }});
-    return current->initResult;
+    StandInClient* const client = Client(initHandle);
+    if (client == nullptr) return CHANNEL_RC_BAD_INIT_HANDLE;
+    if (client->initResult == CHANNEL_RC_OK) client->userParam_ = userParam;
+    client->registrations.push_back({std::vector<CHANNEL_DEF>(channels, channels + count), version,
+                                     [callback, userParam, client](UINT event, void* data, UINT length) {
+                                         callback(userParam, client, event, data, length);
+                                     }});
+    return client->initResult;
 }
 
 UINT VCAPITYPE StandInClient::OpenChannelEx(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
                                             PCHANNEL_OPEN_EVENT_EX_FN callback) {
-    if (initHandle != &extendedInitHandle) return CHANNEL_RC_BAD_INIT_HANDLE;
-    *openHandle = std::strcmp(name, "NlkCmd1") == 0 ? kCommandHandle : kDataHandle;
-    current->opens.push_back(
-        {name, [callback](DWORD handle, UINT event, void* data, UINT32 length, UINT32 total, UINT32 flags) {
-             callback(extendedUserParam, handle, event, data, length, total, flags);
+    StandInClient* const client = Client(initHandle);
+    if (client == nullptr) return CHANNEL_RC_BAD_INIT_HANDLE;
+    if (name == client->refusedOpen) return CHANNEL_RC_UNKNOWN_CHANNEL_NAME;
+    *openHandle = std::strcmp(name, "NlkCmd1") == 0 ? client->commandHandle : client->dataHandle;
+    client->opens.push_back(
+        {name, [callback, client](DWORD handle, UINT event, void* data, UINT32 length, UINT32 total, UINT32 flags) {
+             callback(client->userParam_, handle, event, data, length, total, flags);
          }});
     return CHANNEL_RC_OK;
 }
 
 UINT VCAPITYPE StandInClient::CloseEx(LPVOID initHandle, DWORD openHandle) {
-    return initHandle == &extendedInitHandle ? Close(openHandle) : CHANNEL_RC_BAD_INIT_HANDLE;
+    StandInClient* const client = Client(initHandle);
+    if (client == nullptr || !client->Owns(openHandle)) return CHANNEL_RC_BAD_CHANNEL_HANDLE;
+    ++client->closeCalls;
+    return CHANNEL_RC_OK;
 }
 
 UINT VCAPITYPE StandInClient::WriteDataEx(LPVOID initHandle, DWORD openHandle, LPVOID data, ULONG length,
                                           LPVOID userData) {
-    return initHandle == &extendedInitHandle ? WriteData(openHandle, data, length, userData)
-                                             : CHANNEL_RC_BAD_INIT_HANDLE;
+    StandInClient* const client = Client(initHandle);
+    if (client == nullptr || !client->Owns(openHandle)) return CHANNEL_RC_BAD_CHANNEL_HANDLE;
+    client->writes.push_back({openHandle, std::string(static_cast<const char*>(data), length), userData});
+    return client->writeResult;
 }
 #endif
 

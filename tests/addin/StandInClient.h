@@ -1,6 +1,9 @@
 // A stand-in for the Remote Desktop client: hands the add-in an entry-point table whose
 // functions record every call and return codes the test chooses, and delivers events
-// through the callbacks the add-in registered.
+// through the callbacks the add-in registered. Each instance is one connection, as FreeRDP
+// keeps them: its own init handle and channel table, open handles numbered across the
+// process, and writes refused for a handle the connection does not own. Ending it ends
+// its registration ("terminated"), as a client closing a connection does.
 #pragma once
 
 #include <functional>
@@ -21,6 +24,7 @@ public:
     // Codes the recording functions return.
     UINT initResult = CHANNEL_RC_OK;
     UINT writeResult = CHANNEL_RC_OK;
+    std::string refusedOpen;  // a channel whose open fails with CHANNEL_RC_UNKNOWN_CHANNEL_NAME
 
     // What the add-in did, with the callback it registered, called the way its entry expects.
     struct Registration {
@@ -67,8 +71,11 @@ public:
 
     std::vector<std::string> Responses() const;
 
+    // The first connection's handles; a connection made while others live gets others.
     static constexpr DWORD kCommandHandle = 101;
     static constexpr DWORD kDataHandle = 102;
+    const DWORD commandHandle;
+    const DWORD dataHandle;
 
 private:
     static UINT VCAPITYPE Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
@@ -86,7 +93,10 @@ private:
     static UINT VCAPITYPE WriteDataEx(LPVOID initHandle, DWORD openHandle, LPVOID data, ULONG length, LPVOID userData);
 #endif
 
+    bool Owns(DWORD openHandle) const { return openHandle == commandHandle || openHandle == dataHandle; }
+
     std::size_t acknowledged_ = 0;
+    void* userParam_ = nullptr;  // the extended entry's, handed back with every event
 };
 
 }  // namespace nelko::test

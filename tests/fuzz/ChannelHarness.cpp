@@ -236,10 +236,20 @@ private:
                 // Refusals are rare: each one also shows a message on standard error.
                 const std::uint8_t code = in_.Byte();
                 client_.initResult = (code & 0x1f) == 0x1f ? code : static_cast<UINT>(CHANNEL_RC_OK);
+                const std::size_t registrationsBefore = client_.registrations.size();
                 const BOOL entered = writes_.Enter(VirtualChannelEntry);
-                if ((entered == TRUE) != (client_.initResult == CHANNEL_RC_OK))
+                // While its connection is registered, the plain entry accepts without asking.
+                if (!terminated_) {
+                    if (entered != TRUE || client_.registrations.size() != registrationsBefore)
+                        writes_.Fail("a second VirtualChannelEntry of a registered connection registered again");
+                } else if ((entered == TRUE) != (client_.initResult == CHANNEL_RC_OK)) {
                     writes_.Fail("VirtualChannelEntry answered " + std::to_string(entered) + " for code " +
                                  std::to_string(client_.initResult));
+                } else if (entered == TRUE) {
+                    terminated_ = false;
+                } else {
+                    client_.registrations.pop_back();  // a refused registration gets no events
+                }
                 client_.initResult = CHANNEL_RC_OK;
                 NoWrites("VirtualChannelEntry");
                 break;
@@ -265,7 +275,10 @@ private:
             case 1: client_.InitEvent(CHANNEL_EVENT_DISCONNECTED); break;
             case 2: client_.InitEvent(CHANNEL_EVENT_V1_CONNECTED); break;
             case 3: client_.InitEvent(CHANNEL_EVENT_INITIALIZED); break;
-            case 4: client_.InitEvent(CHANNEL_EVENT_TERMINATED); break;
+            case 4:
+                client_.InitEvent(CHANNEL_EVENT_TERMINATED);
+                terminated_ = true;
+                break;
             default: client_.InitEvent(CHANNEL_EVENT_TERMINATED + 1u + kind); break;
         }
         if (kind % 6 != 0 && client_.opens.size() != opensBefore) writes_.Fail("channel opened without connecting");
@@ -274,6 +287,7 @@ private:
 
     Reader in_;
     StandInClient client_;
+    bool terminated_ = false;  // the registration ended; a new entry registers again
     ClientWrites writes_;
     int bigMessages_ = 0;
 };
