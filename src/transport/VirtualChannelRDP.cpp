@@ -52,15 +52,15 @@ public:
 
     UINT RegisterChannels(PCHANNEL_DEF channels, INT count) override {
         // A client that hands over no init function gets the failure it would report itself.
-        return init_ == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
-                                : init_(&initHandle_, channels, count, VIRTUAL_CHANNEL_VERSION_WIN2000,
-                                        VirtualChannelInitEvent);
+        return init_ == nullptr
+                   ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+                   : init_(&initHandle_, channels, count, VIRTUAL_CHANNEL_VERSION_WIN2000, VirtualChannelInitEvent);
     }
     UINT OpenChannel(const std::string& name, DWORD& openHandle) override {
         // The platform's signature takes a mutable name it does not modify.
-        return open_ == nullptr ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
-                                : open_(initHandle_, &openHandle, const_cast<char*>(name.c_str()),
-                                        VirtualChannelOpenEvent);
+        return open_ == nullptr
+                   ? static_cast<UINT>(CHANNEL_RC_BAD_PROC)
+                   : open_(initHandle_, &openHandle, const_cast<char*>(name.c_str()), VirtualChannelOpenEvent);
     }
     UINT WriteChannel(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData) override {
         return write_ == nullptr ? static_cast<UINT>(CHANNEL_RC_NOT_INITIALIZED)
