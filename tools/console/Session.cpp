@@ -90,8 +90,8 @@ bool Session::RunLine(std::string_view line, const std::string& where) {
             if (Refused("the read of angle " + std::to_string(FirstParameter(*request).value_or(-1)), refusal))
                 Note(where, "no colour or plot: " + refusal);
             else
-                ShowCurve(values, FirstParameter(*request).value_or(-1),
-                          "measurement " + std::to_string(measurements_), where);
+                ShowCurve(values, FirstParameter(*request).value_or(-1), "measurement " + std::to_string(measurements_),
+                          where);
         }
     }
     out_.flush();
@@ -257,8 +257,8 @@ bool Session::Refused(const std::string& what, std::string& problem) {
     std::string ignored;
     const auto error = AskNumber("GetLastErrorCode|", ignored);
     if (!error || *error == 0) return false;
-    problem = "the driver refused " + what + ": " +
-              Ask("GetLastErrorString|", ignored).value_or("error " + Shown(*error));
+    problem =
+        "the driver refused " + what + ": " + Ask("GetLastErrorString|", ignored).value_or("error " + Shown(*error));
     return true;
 }
 
