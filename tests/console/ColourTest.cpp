@@ -166,6 +166,17 @@ std::string FlatCurve(int count, const std::string& value, int odd = -1, const s
     return curve;
 }
 
+TEST(Session, CompareRefusesAnAngleCountNoInstrumentHas) {
+    FakeDriver driver;
+    driver.answers["GetAngles|"] = "OK|2147483647";
+    std::ostringstream out, diagnostics;
+    Session session(driver, SessionOptions{}, out, diagnostics);
+    session.RunLine(":compare 0 1", "--compare");
+    EXPECT_EQ(session.Finish(), kExitErrorResponse);
+    EXPECT_NE(diagnostics.str().find("no angles to compare: the driver reports 2147483647 angles"), std::string::npos)
+        << diagnostics.str();
+}
+
 TEST(Session, ShowsColourForGoodCurvesAndSaysWhyNotForBadOnes) {
     const struct {
         const char* name;
@@ -176,6 +187,7 @@ TEST(Session, ShowsColourForGoodCurvesAndSaysWhyNotForBadOnes) {
         {"no wavelengths", SpectrometerWith(0, FlatCurve(31, "50")), "the driver reports no wavelengths"},
         {"count mismatch", SpectrometerWith(30, FlatCurve(31, "50")), "31 values for 30 wavelengths"},
         {"NaN", SpectrometerWith(31, FlatCurve(31, "50", 3, "nan")), "the value at 430 nm is not a number (nan)"},
+        {"infinite", SpectrometerWith(31, FlatCurve(31, "50", 3, "inf")), "the value at 430 nm is infinite (inf)"},
         {"negative", SpectrometerWith(31, FlatCurve(31, "50", 0, "-2")), "the value at 400 nm is negative (-2)"},
         {"absurd", SpectrometerWith(31, FlatCurve(31, "50", 30, "5000")), "the value at 700 nm is 5000 %, above 200 %"},
         {"absurd wavelengths", SpectrometerWith(100, FlatCurve(100, "50")), "outside 360..830 nm"},

@@ -109,6 +109,23 @@ TEST(SvgPlot, OneLabelledLinePerCurveWithEscapedLabelsAndANoteWhenEmpty) {
     EXPECT_NE(RenderSvgPlot({}, "T").find("No curves were measured"), std::string::npos);
 }
 
+// Every curve keeps a look of its own and its legend entry inside the picture, however many.
+TEST(SvgPlot, ManyCurvesStayDistinctAndInsideThePicture) {
+    const std::vector<PlotCurve> curves(41, PlotCurve{"c", {400, 410}, {10, 20}});
+    const std::string svg = RenderSvgPlot(curves, "T");
+    std::vector<std::string> looks;
+    for (std::size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1))
+        looks.push_back(svg.substr(at, svg.find(" points=", at) - at));
+    ASSERT_EQ(looks.size(), 41u);
+    for (std::size_t i = 0; i < 40; ++i)
+        for (std::size_t j = i + 1; j < 40; ++j) EXPECT_NE(looks[i], looks[j]) << i + 1 << " and " << j + 1;
+    // Beyond the distinct looks, numbers at the curves and in the legend tell them apart.
+    EXPECT_NE(svg.find(">41</text>"), std::string::npos);
+    const double height = std::stod(svg.substr(svg.find("height=\"") + 8));
+    const std::size_t lastLegend = svg.rfind("<text x=\"642.0\" y=\"");
+    EXPECT_LT(std::stod(svg.substr(lastLegend + 21)), height) << svg.substr(lastLegend);
+}
+
 // A stand-in for the add-in's SimulationExecute with a response of a chosen length, which
 // records the buffer sizes it was offered.
 std::size_t fakeResponseLength = 0;

@@ -53,8 +53,10 @@ CurveCheck CheckCurve(const std::vector<double>& wavelengths, const std::vector<
         return {std::nullopt, "steps of " + Number(step) + " nm are coarser than " + Number(kCoarsestStepNm) + " nm"};
 
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (!std::isfinite(values[i]))
+        if (std::isnan(values[i]))
             return {std::nullopt, "the value " + At(wavelengths, i) + " is not a number (" + Number(values[i]) + ")"};
+        if (std::isinf(values[i]))
+            return {std::nullopt, "the value " + At(wavelengths, i) + " is infinite (" + Number(values[i]) + ")"};
         if (values[i] < 0)
             return {std::nullopt, "the value " + At(wavelengths, i) + " is negative (" + Number(values[i]) + ")"};
     }

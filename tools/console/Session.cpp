@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -11,8 +12,9 @@ namespace nelko::console {
 namespace {
 
 constexpr std::string_view kOkWithText = "OK|";
-// More wavelengths than any spectrometer reports: a driver answering this is broken.
+// More wavelengths or angles than any spectrometer reports: a driver answering this is broken.
 constexpr int kMostWavelengths = 1000;
+constexpr int kMostAngles = 100;
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -29,6 +31,13 @@ std::optional<int> FirstParameter(std::string_view request) {
     if (bar == std::string_view::npos) return std::nullopt;
     const std::string_view rest = request.substr(bar + 1);
     return WholeNumber(rest.substr(0, rest.find('|')));
+}
+
+// A number a driver answered, as it would write it.
+std::string Shown(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
 }
 
 std::vector<std::string> Words(const std::string& text) {
@@ -74,9 +83,16 @@ bool Session::RunLine(std::string_view line, const std::string& where) {
             else
                 Note(where, "no chart: the response is not a list of numbers");
         }
-        if (options_.colour || !options_.plotFile.empty())
-            ShowCurve(values, FirstParameter(*request).value_or(-1), "measurement " + std::to_string(measurements_),
-                      where);
+        if (options_.colour || !options_.plotFile.empty()) {
+            // A refused read answers zeros like a real one; its error code tells, and reading
+            // the code leaves it as the script will see it.
+            std::string refusal;
+            if (Refused("the read of angle " + std::to_string(FirstParameter(*request).value_or(-1)), refusal))
+                Note(where, "no colour or plot: " + refusal);
+            else
+                ShowCurve(values, FirstParameter(*request).value_or(-1), "measurement " + std::to_string(measurements_),
+                          where);
+        }
     }
     out_.flush();
 
@@ -129,10 +145,13 @@ void Session::RunConsoleCommand(const std::string& command, const std::string& w
             curve = SampleCurve(numbers[1], angle, problem);
             source = "sample " + std::to_string(numbers[1]);
         } else if (const auto values = Ask("GetSpectralDataAll|" + std::to_string(angle) + "|", problem)) {
-            if (const auto parsed = ParseNumberList(*values))
+            if (Refused("the read of angle " + std::to_string(angle), problem)) {
+                // no curve: the driver answered zeros for a read it refused
+            } else if (const auto parsed = ParseNumberList(*values)) {
                 curve = Checked(*parsed, problem);
-            else
+            } else {
                 problem = "GetSpectralDataAll did not answer a list of numbers";
+            }
         }
         if (!curve) return Fail(command, where, "no colour: " + problem);
         out_ << "  " << AngleName(angle) << ", " << source << ":\n";
@@ -146,7 +165,9 @@ void Session::RunConsoleCommand(const std::string& command, const std::string& w
             angles.push_back(numbers[2]);
         } else {
             const auto count = AskNumber("GetAngles|", problem);
-            if (!count || *count < 1) return Fail(command, where, "no angles to compare: " + problem);
+            if (count && (*count < 1 || *count > kMostAngles || *count != static_cast<int>(*count)))
+                problem = "the driver reports " + Shown(*count) + " angles";
+            if (!count || !problem.empty()) return Fail(command, where, "no angles to compare: " + problem);
             for (int angle = 0; angle < static_cast<int>(*count); ++angle) angles.push_back(angle);
         }
         for (const int angle : angles) {
@@ -225,16 +246,20 @@ std::optional<CheckedCurve> Session::SampleCurve(int sample, int angle, std::str
         values.push_back(*value);
     }
     // A refused read answers 0 like a real value would; the driver's error code tells.
-    const auto error = AskNumber("GetLastErrorCode|", problem);
-    if (error && *error != 0) {
-        std::string why;
-        problem = "the driver refused to read sample " + std::to_string(sample) + " at angle " + std::to_string(angle) +
-                  ": " + Ask("GetLastErrorString|", why).value_or("error " + std::to_string(*error));
+    if (Refused("the read of sample " + std::to_string(sample) + " at angle " + std::to_string(angle), problem))
         return std::nullopt;
-    }
     CurveCheck check = CheckCurve(*wavelengths, values, options_.scale);
     if (!check.curve) problem = check.problem;
     return std::move(check.curve);
+}
+
+bool Session::Refused(const std::string& what, std::string& problem) {
+    std::string ignored;
+    const auto error = AskNumber("GetLastErrorCode|", ignored);
+    if (!error || *error == 0) return false;
+    problem =
+        "the driver refused " + what + ": " + Ask("GetLastErrorString|", ignored).value_or("error " + Shown(*error));
+    return true;
 }
 
 std::string Session::AngleName(int angle) {

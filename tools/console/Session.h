@@ -63,6 +63,9 @@ private:
     std::optional<CheckedCurve> Checked(const std::vector<double>& values, std::string& problem);
     std::optional<CheckedCurve> SampleCurve(int sample, int angle, std::string& problem);
     std::string AngleName(int angle);
+    // Whether the driver refused the request just made (its error code is set); the reason
+    // in `problem`. Reading the code and text does not change them.
+    bool Refused(const std::string& what, std::string& problem);
 
     Executor execute_;
     SessionOptions options_;

@@ -8,11 +8,16 @@
 namespace nelko::console {
 namespace {
 
-constexpr double kWidth = 820, kHeight = 520;
+constexpr double kWidth = 820, kPlotAreaHeight = 520;
+constexpr double kLegendRow = 20;
 constexpr double kLeft = 70, kRight = 230, kTop = 50, kBottom = 60;  // margins; the legend is on the right
 // Colours a reader tells apart, also with the commonest colour-vision deficiencies.
 constexpr const char* kColours[] = {"#0072B2", "#D55E00", "#009E73", "#CC79A7",
                                     "#E69F00", "#56B4E9", "#000000", "#999999"};
+constexpr std::size_t kColourCount = sizeof kColours / sizeof kColours[0];
+// Each round of the colours gets a dash pattern of its own.
+constexpr const char* kDashes[] = {"", "8 4", "2 3", "10 3 2 3", "1 5"};
+constexpr std::size_t kDashCount = sizeof kDashes / sizeof kDashes[0];
 
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -61,13 +66,15 @@ std::string RenderSvgPlot(const std::vector<PlotCurve>& curves, const std::strin
     const double yHigh = std::ceil(std::max(top, 10.0) / yStep) * yStep;
     const double xStep = TickStep(nmHigh - nmLow, 6);
 
-    const double plotWidth = kWidth - kLeft - kRight, plotHeight = kHeight - kTop - kBottom;
+    // The picture grows with its legend, so that every curve's entry is inside it.
+    const double height = std::max(kPlotAreaHeight, kTop + 10 + static_cast<double>(curves.size()) * kLegendRow + 10);
+    const double plotWidth = kWidth - kLeft - kRight, plotHeight = kPlotAreaHeight - kTop - kBottom;
     auto x = [&](double nm) { return kLeft + (nm - nmLow) / (nmHigh - nmLow) * plotWidth; };
     auto y = [&](double percent) { return kTop + plotHeight - percent / yHigh * plotHeight; };
 
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      Fixed(kWidth, 0) + "\" height=\"" + Fixed(kHeight, 0) + "\" viewBox=\"0 0 " + Fixed(kWidth, 0) +
-                      " " + Fixed(kHeight, 0) + "\" font-family=\"sans-serif\" font-size=\"13\">\n";
+                      Fixed(kWidth, 0) + "\" height=\"" + Fixed(height, 0) + "\" viewBox=\"0 0 " + Fixed(kWidth, 0) +
+                      " " + Fixed(height, 0) + "\" font-family=\"sans-serif\" font-size=\"13\">\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     svg += "<text x=\"" + Fixed(kLeft) + "\" y=\"30\" font-size=\"16\">" + Escaped(title) + "</text>\n";
 
@@ -86,7 +93,7 @@ std::string RenderSvgPlot(const std::vector<PlotCurve>& curves, const std::strin
     }
     svg += "<rect x=\"" + Fixed(kLeft) + "\" y=\"" + Fixed(kTop) + "\" width=\"" + Fixed(plotWidth) + "\" height=\"" +
            Fixed(plotHeight) + "\" fill=\"none\" stroke=\"black\"/>\n";
-    svg += "<text x=\"" + Fixed(kLeft + plotWidth / 2) + "\" y=\"" + Fixed(kHeight - 15) +
+    svg += "<text x=\"" + Fixed(kLeft + plotWidth / 2) + "\" y=\"" + Fixed(kPlotAreaHeight - 15) +
            "\" text-anchor=\"middle\">Wavelength (nm)</text>\n";
     svg += "<text transform=\"translate(20 " + Fixed(kTop + plotHeight / 2) +
            ") rotate(-90)\" text-anchor=\"middle\">Reflectance (%)</text>\n";
@@ -96,18 +103,28 @@ std::string RenderSvgPlot(const std::vector<PlotCurve>& curves, const std::strin
 
     for (std::size_t i = 0; i < curves.size(); ++i) {
         const PlotCurve& curve = curves[i];
-        const char* colour = kColours[i % (sizeof kColours / sizeof kColours[0])];
-        // Past eight curves the colours repeat; dashes keep the lines apart.
-        const std::string dashes = i >= 8 ? " stroke-dasharray=\"6 3\"" : "";
+        const char* colour = kColours[i % kColourCount];
+        // Past eight curves the colours repeat with another dash pattern; past all of those,
+        // the number at the curve's end and in the legend tells it.
+        const std::string dashPattern = kDashes[(i / kColourCount) % kDashCount];
+        const std::string dashes = dashPattern.empty() ? "" : " stroke-dasharray=\"" + dashPattern + "\"";
+        const std::string number = std::to_string(i + 1);
         svg +=
             "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"2\"" + dashes + " points=\"";
         for (std::size_t j = 0; j < curve.wavelengths.size() && j < curve.percent.size(); ++j)
             svg += (j ? " " : "") + Fixed(x(curve.wavelengths[j])) + "," + Fixed(y(curve.percent[j]));
         svg += "\"><title>" + Escaped(curve.label) + "</title></polyline>\n";
-        const double legendY = kTop + 10 + static_cast<double>(i) * 20;
+        const std::size_t last = std::min(curve.wavelengths.size(), curve.percent.size());
+        if (last > 0)
+            svg += "<text x=\"" + Fixed(x(curve.wavelengths[last - 1]) + 4) + "\" y=\"" +
+                   Fixed(y(curve.percent[last - 1]) + 4) + "\" font-size=\"10\" fill=\"" + colour + "\">" + number +
+                   "</text>\n";
+        const double legendY = kTop + 10 + static_cast<double>(i) * kLegendRow;
         svg += "<line x1=\"" + Fixed(kWidth - kRight + 20) + "\" x2=\"" + Fixed(kWidth - kRight + 45) + "\" y1=\"" +
                Fixed(legendY) + "\" y2=\"" + Fixed(legendY) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"" +
                dashes + "/>\n";
+        svg += "<text x=\"" + Fixed(kWidth - kRight + 16) + "\" y=\"" + Fixed(legendY + 4) +
+               "\" text-anchor=\"end\" font-size=\"10\">" + number + "</text>\n";
         svg += "<text x=\"" + Fixed(kWidth - kRight + 52) + "\" y=\"" + Fixed(legendY + 4) + "\">" +
                Escaped(curve.label) + "</text>\n";
     }

@@ -2,10 +2,12 @@
 // SimulationExecute, from arguments, a script, standard input or typed at a terminal.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -62,7 +64,13 @@ void AddColourOptions(CLI::App& app, Settings& settings) {
         ->expected(2)
         ->allow_extra_args(false)
         ->type_name("A B")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return text.find_first_not_of("0123456789") == std::string::npos && !text.empty()
+                           ? std::string()
+                           : "\"" + text + "\" is not a sample index (0, 1, ...)";
+            },
+            "INDEX"));
     app.add_option("--reflectance", settings.reflectance,
                    "How the driver's values are meant: percent, fraction (0..1), or auto: percent when any exceeds 1.5")
         ->check(CLI::IsMember({"auto", "percent", "fraction"}))
@@ -100,11 +108,28 @@ std::vector<std::string> CommandNames() {
     return names;
 }
 
-// Lines until the end of the stream or of the session.
-void RunStream(Session& session, std::istream& in, const std::string& name) {
+// One line without its end, or nothing at the end of the file or on a read error (which
+// ferror then tells: a folder given as the script, say).
+bool ReadLine(std::FILE* in, std::string& line) {
+    line.clear();
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
+        line += buffer;
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+            return true;
+        }
+    }
+    return !line.empty() && std::ferror(in) == 0;
+}
+
+// Lines until the end of the stream or of the session; false when reading failed, so that
+// a script that could not be read whole is never taken for one that ran.
+bool RunStream(Session& session, std::FILE* in, const std::string& name) {
     std::string line;
-    for (int number = 1; std::getline(in, line); ++number)
-        if (!session.RunLine(line, name + ":" + std::to_string(number))) return;
+    for (int number = 1; ReadLine(in, line); ++number)
+        if (!session.RunLine(line, name + ":" + std::to_string(number))) return true;
+    return std::ferror(in) == 0;
 }
 
 void RunInteractively(Session& session, const std::string& library, bool quiet) {
@@ -163,7 +188,8 @@ int Run(int argc, char** argv) {
         "2° and 1964 10° observers and the CIE D50 and D65 illuminants.\n"
         "\n"
         "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered, or a console\n"
-        "command that failed; 2 usage error, or the library, script, folder or plot cannot be used.\n"
+        "command that failed; 2 usage error, or the library, script, folder or plot cannot be used,\n"
+        "or reading the script or standard input failed.\n"
         "\n"
         "Examples:\n"
         "  nelko-console Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
@@ -202,13 +228,15 @@ int Run(int argc, char** argv) {
 
     const std::string plotFile = settings.plot.empty() ? "" : fs::absolute(settings.plot, error).string();
     if (error) return Unusable("cannot use the plot path " + settings.plot + ": " + error.message());
+    // Found before the first request: on a real instrument the measurements cannot be made again.
+    if (!plotFile.empty() && !std::ofstream(plotFile, std::ios::binary | std::ios::app))
+        return Unusable("cannot write the plot " + settings.plot);
 
-    std::ifstream scriptFile;
     const bool scriptFromInput = settings.script == "-";
-    if (!settings.script.empty() && !scriptFromInput) {
-        scriptFile.open(settings.script);
-        if (!scriptFile) return Unusable("cannot open the script " + settings.script);
-    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> scriptFile(
+        settings.script.empty() || scriptFromInput ? nullptr : std::fopen(settings.script.c_str(), "r"), std::fclose);
+    if (!settings.script.empty() && !scriptFromInput && (!scriptFile || fs::is_directory(settings.script, error)))
+        return Unusable("cannot open the script " + settings.script);
 
     if (!fs::is_regular_file(library, error))
         return Unusable("cannot load the add-in library " + library.string() + ": no such file");
@@ -246,12 +274,14 @@ int Run(int argc, char** argv) {
     for (std::size_t i = 0; running && i < settings.requests.size(); ++i)
         running = session.RunLine(settings.requests[i], "argument " + std::to_string(i + 1));
     if (running) {
-        if (scriptFile.is_open())
-            RunStream(session, scriptFile, settings.script);
-        else if (scriptFromInput || (settings.requests.empty() && !interactive))
-            RunStream(session, std::cin, "stdin");
-        else if (interactive)
+        if (scriptFile) {
+            if (!RunStream(session, scriptFile.get(), settings.script))
+                return Unusable("reading the script " + settings.script + " failed");
+        } else if (scriptFromInput || (settings.requests.empty() && !interactive)) {
+            if (!RunStream(session, stdin, "stdin")) return Unusable("reading standard input failed");
+        } else if (interactive) {
             RunInteractively(session, library.string(), settings.quiet);
+        }
     }
     if (!settings.compare.empty())
         session.RunLine(":compare " + std::to_string(settings.compare[0]) + " " + std::to_string(settings.compare[1]),
