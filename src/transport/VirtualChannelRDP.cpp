@@ -112,6 +112,7 @@ bool VirtualChannelRDP::Init(PCHANNEL_ENTRY_POINTS entryPoints) {
     ChannelSession* const registered = session.get();
     if (!InitSession(std::move(session))) return false;
     const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    if (plainSession_ != nullptr) registered->AdoptPendingWrites(*plainSession_);
     plainSession_ = registered;
     return true;
 }
@@ -280,13 +281,20 @@ void ChannelSession::SendResponse(const std::string& response) {
         // Registered before the write: the platform may report its end on another thread
         // before VirtualChannelWrite has even returned.
         const std::lock_guard<std::mutex> lock(pendingWritesMutex_);
-        ticket = reinterpret_cast<void*>(++lastWriteTicket_);  // NOLINT(performance-no-int-to-ptr)
+        // Counted across sessions, so that an adopted write never shares its ticket.
+        static std::atomic<std::uintptr_t> lastWriteTicket{0};
+        ticket = reinterpret_cast<void*>(++lastWriteTicket);  // NOLINT(performance-no-int-to-ptr)
         pendingWrites_.emplace(ticket, std::move(owned));
     }
     const UINT code = WriteChannel(dataHandle, buffer, static_cast<ULONG>(response.size()), ticket);
     if (code == CHANNEL_RC_OK) return;
     OnWriteFinished(ticket);
     Trace(std::string("! Sending response failed (") + WriteFailureName(code));
+}
+
+void ChannelSession::AdoptPendingWrites(ChannelSession& from) {
+    const std::scoped_lock lock(pendingWritesMutex_, from.pendingWritesMutex_);
+    pendingWrites_.merge(from.pendingWrites_);
 }
 
 void ChannelSession::OnWriteFinished(void* userData) {

@@ -47,6 +47,9 @@ public:
     void DropPartialMessages();
     void OnTerminated();
     bool Terminated() const { return terminated_; }
+    // Takes over the writes another session still has in flight: the plain entry's
+    // completions name no session, so a new registration must find the old one's.
+    void AdoptPendingWrites(ChannelSession& from);
 
 private:
     // A message arriving in several chunks, collected until it is whole.
@@ -72,7 +75,6 @@ private:
     // Guarded: completions may arrive on another of the client's threads.
     mutable std::mutex pendingWritesMutex_;
     std::map<const void*, std::unique_ptr<char[]>> pendingWrites_;
-    std::uintptr_t lastWriteTicket_ = 0;
 };
 
 class VirtualChannelRDP {
