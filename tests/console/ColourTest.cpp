@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -254,6 +255,34 @@ TEST(ConsoleColour, ConditionsSwatchAndComparisonAsAsked) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("no comparison: the driver has no sample 7"), std::string::npos) << missing.err;
     EXPECT_EQ(missing.out.find("ΔE"), std::string::npos) << missing.out;
+}
+
+// The console's own requests for --colour and --plot leave what the script sees as it is,
+// and a refused read is a failure, never a black colour.
+TEST(ConsoleColour, ColourAndPlotDoNotChangeTheScriptsAnswers) {
+    const std::vector<std::string> script{"Init|NelkoSimulator|", "Connect|", "GetSpectralDataAll|9|",
+                                          "GetLastErrorCode|", "GetLastErrorString|"};
+    const std::string plot = nelko::test::TemporaryFile("refused.svg");
+    std::vector<std::string> withColour{"--colour", "--plot", plot};
+    withColour.insert(withColour.end(), script.begin(), script.end());
+    const auto plain = RunConsole(script);
+    const auto coloured = RunConsole(withColour);
+    std::filesystem::remove(plot);
+    EXPECT_EQ(coloured.out, plain.out);
+    EXPECT_EQ(plain.out.find("> GetLastErrorCode|\n< OK|0\n"), std::string::npos) << plain.out;
+    EXPECT_NE(coloured.err.find("no colour or plot: the driver refused the read of angle 9"), std::string::npos)
+        << coloured.err;
+
+    const auto refused = RunConsole({"--colour", "Init|NelkoSimulator|", "Connect|", ":colour 1"});
+    EXPECT_EQ(refused.exitCode, 1) << refused.out;
+    EXPECT_EQ(refused.out.find("#000000"), std::string::npos) << refused.out;
+}
+
+TEST(ConsoleColour, ANegativeSampleIndexEndsTheRunBeforeAnyRequest) {
+    const auto run = RunConsole({"--compare", "-1", "2", "Hello"});
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("\"-1\" is not a sample index"), std::string::npos) << run.err;
 }
 
 }  // namespace test_run

@@ -147,30 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UnusableCase{"UnknownOption", {"--bogus"}, "--bogus"},
                       UnusableCase{"ScriptIsAFolder", {"--script", "."}, "cannot open the script ."},
                       // Found before the first request, not after the measurements.
-                      UnusableCase{"UnwritablePlot", {"--plot", "missing-folder/c.svg"}, "cannot write the plot"},
-                      UnusableCase{"NegativeSampleIndex", {"--compare", "-1", "2"}, "\"-1\" is not a sample index"}),
+                      UnusableCase{"UnwritablePlot", {"--plot", "missing-folder/c.svg"}, "cannot write the plot"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-// The console's own requests for --colour and --plot leave what the script sees as it is,
-// and a refused read is a failure, never a black colour.
-TEST(ConsoleTool, ColourAndPlotDoNotChangeTheScriptsAnswers) {
-    const std::vector<std::string> script{"Init|NelkoSimulator|", "Connect|", "GetSpectralDataAll|9|",
-                                          "GetLastErrorCode|", "GetLastErrorString|"};
-    const std::string plot = TemporaryFile("refused.svg");
-    std::vector<std::string> withColour{"--colour", "--plot", plot};
-    withColour.insert(withColour.end(), script.begin(), script.end());
-    const ConsoleRun plain = RunConsole(script);
-    const ConsoleRun coloured = RunConsole(withColour);
-    fs::remove(plot);
-    EXPECT_EQ(coloured.out, plain.out);
-    EXPECT_EQ(plain.out.find("> GetLastErrorCode|\n< OK|0\n"), std::string::npos) << plain.out;
-    EXPECT_NE(coloured.err.find("no colour or plot: the driver refused the read of angle 9"), std::string::npos)
-        << coloured.err;
-
-    const ConsoleRun refused = RunConsole({"--colour", "Init|NelkoSimulator|", "Connect|", ":colour 1"});
-    EXPECT_EQ(refused.exitCode, 1) << refused.out;
-    EXPECT_EQ(refused.out.find("#000000"), std::string::npos) << refused.out;
-}
 
 TEST(ConsoleTool, PrintsExchangesFromEveryKindOfInputInOrder) {
     const std::string typed = "Hello\n\n   # a comment\r\n  Init|NelkoSimulator|  \r\nGetAngles|";
