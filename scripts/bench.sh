@@ -2,7 +2,7 @@
 # Performance benchmarks of the add-in (not part of the test suite). Builds build/bench
 # (RelWithDebInfo) and runs, from its bin folder:
 #   nelko_request_bench   CPU time per request through SimulationExecute beside the floor
-#                         (the same trace entries as bare open/write/close), ratio and goal
+#                         (the same trace entries as checked open, write, close), ratio and goal
 #   nelko_memory_growth   resident set size before and after 1,000,000 requests
 # Takes two to three minutes. Full outputs are kept in build/bench/*.log.
 #

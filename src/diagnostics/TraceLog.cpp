@@ -21,9 +21,6 @@ constexpr std::uint64_t kRotationSize = std::uint64_t{64} << 20;
 // no other thread's entry goes into the file before it is emptied.
 std::atomic<bool> firstOpen{true};
 std::mutex firstOpenMutex;
-// Of two threads that find the log full, the second must find it started anew already
-// instead of renaming the fresh file over the full one.
-std::mutex rotationMutex;
 
 LogTestSeam& TestSeam() {
     static LogTestSeam seam;
@@ -89,16 +86,11 @@ std::string PathInDirectory(const std::string& directory) {
     return path;
 }
 
-platform::FileHandle OpenRotated(const std::string& path, std::uint64_t limit) {
-    const std::lock_guard<std::mutex> lock(rotationMutex);
-    platform::OpenedLogFile opened = platform::OpenLogFileForWriting(path, false);
-    if (opened.file == platform::kInvalidFile || opened.size < limit) return opened.file;
-    platform::CloseFile(opened.file);
-    if (platform::RenameReplacing(path, path + ".1")) return platform::OpenLogFileForWriting(path, false).file;
+platform::FileHandle OpenRotated(const std::string& path, std::uint64_t size, std::uint64_t limit) {
     // The rename may fail for a moment (on Windows while another program has the log open)
     // or for good (another user's NAME.1 in a shared /tmp). Entries are kept up to twice
     // the limit, then dropped: the log must not grow without bound either way.
-    if (opened.size / 2 >= limit) return platform::kInvalidFile;
+    if (!platform::RotateLogFile(path, path + ".1", limit) && size / 2 >= limit) return platform::kInvalidFile;
     return platform::OpenLogFileForWriting(path, false).file;
 }
 
@@ -117,7 +109,7 @@ LogStream OpenPath(const std::string& path, const LogTestSeam& seam) {
     const std::uint64_t limit = seam.rotationSize != 0 ? seam.rotationSize : kRotationSize;
     if (opened.file == platform::kInvalidFile || opened.size < limit) return LogStream(opened.file);
     platform::CloseFile(opened.file);
-    return LogStream(OpenRotated(path, limit));
+    return LogStream(OpenRotated(path, opened.size, limit));
 }
 
 // Taken by the thread that uses the cached log path; a thread that finds it taken builds
@@ -196,9 +188,14 @@ void WriteLogLine(LogStream& stream, const std::string& message) {
     if (stream.IsOpen()) WriteWithSeam(stream, TestSeam(), message);
 }
 
+// One write, as for every other entry: another process's entry must not land between the
+// text and its line end.
 void WriteLogRawLine(LogStream& stream, const std::string& text) {
-    stream.Write(text.data(), text.size());
-    stream.Write("\n", 1);
+    if (!stream.IsOpen()) return;
+    std::string line;
+    line.reserve(text.size() + 1);
+    line.append(text).push_back('\n');
+    stream.Write(line.data(), line.size());
 }
 
 void CloseLogFile(LogStream& stream) { stream.Close(); }

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdlib>
+#include <exception>
 
 #include "command/Instrument.h"
 #include "diagnostics/TraceLog.h"
@@ -52,6 +54,25 @@ bool IsAcceptableDriverName(const std::string& name) {
     return true;
 }
 
+[[noreturn]] void EndAfterThrowingDriver() {
+    Trace("Loading Driver error");
+    Trace(
+        "! The driver threw an exception while it was loaded: the process ends, as the system's library loader "
+        "stays locked after that");
+    std::abort();
+}
+
+// The loader runs the driver's static constructors under its own lock. An exception from
+// one would unwind through the loader and leave that lock held: every later load, in any
+// thread, and the process's exit would wait for ever. It stops at this boundary instead,
+// which ends the process at once; the handler in place meanwhile says why in the log.
+platform::LibraryHandle OpenDriverLibrary(const std::string& path) noexcept {
+    const std::terminate_handler previous = std::set_terminate(EndAfterThrowingDriver);
+    const platform::LibraryHandle library = platform::OpenLibrary(path);
+    std::set_terminate(previous);
+    return library;
+}
+
 }  // namespace
 
 void Instrument::UnloadDriver() {
@@ -64,7 +85,7 @@ bool Instrument::LoadDriver(const std::string& name) {
     if (!IsAcceptableDriverName(name)) return false;
     const std::string path = platform::DriverLibraryPath(name);
     if (path.empty()) return false;
-    driverModule_.Reset(platform::OpenLibrary(path));
+    driverModule_.Reset(OpenDriverLibrary(path));
     if (!driverModule_.IsLoaded()) return false;
 
     // Bind into a scratch table first, so the real one is never seen partly bound.

@@ -43,9 +43,15 @@ struct OpenedLogFile {
 // only, and where other users share the directory anything but a regular file of this
 // user with a single link is refused (kInvalidFile) before it is emptied or written.
 OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate);
-// Renames `from` to `to`, replacing a file of that name; false when it cannot.
-bool RenameReplacing(const std::string& from, const std::string& to);
-// Writes all bytes; line feeds become the platform's text-mode line end.
+// Renames the log at `path` to `to`, replacing a file of that name, when it still holds at
+// least `limit` bytes. Other processes may find the same log full at the same moment: under
+// a lock they all take for this, only the first renames it and the others find it started
+// anew, which they must never rename over the full one. False when the rename was due and
+// could not be done.
+bool RotateLogFile(const std::string& path, const std::string& to, std::uint64_t limit);
+// Writes all bytes; line feeds become the platform's text-mode line end. What a full disk
+// lets through of an entry is taken back while no other entry has followed it, so that the
+// next entry never continues a fragment.
 void WriteToFile(FileHandle file, const char* data, std::size_t size);
 void CloseFile(FileHandle file);
 

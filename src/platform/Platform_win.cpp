@@ -38,18 +38,56 @@ OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate) {
     return {fd, size > 0 ? static_cast<std::uint64_t>(size) : 0};
 }
 
-// Fails while another program holds the file open: the C runtime's sharing modes do not
-// allow deleting an open file.
-bool RenameReplacing(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+// Every process of this session that writes a log rotates it under this mutex, so the
+// second of two that found it full sees it started anew. A process stuck while holding it
+// must not hold up the client: after two seconds the caller goes without.
+bool RotateLogFile(const std::string& path, const std::string& to, std::uint64_t limit) {
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "Local\\NelkoClientDriverLogRotation");
+    if (mutex == nullptr) return false;
+    const DWORD wait = WaitForSingleObject(mutex, 2000);
+    bool done = false;
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+        WIN32_FILE_ATTRIBUTE_DATA info;
+        // Gone or small: another process rotated it already. The rename itself fails while
+        // another program holds the file open: the C runtime's sharing modes do not allow
+        // deleting an open file.
+        done = !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
+               ((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) < limit ||
+               MoveFileExA(path.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+        ReleaseMutex(mutex);
+    }
+    CloseHandle(mutex);
+    return done;
 }
+
+namespace {
+
+// Bytes of `data` as text mode puts them on disk: each line feed becomes CR LF.
+long long BytesOnDisk(const char* data, std::size_t size) {
+    long long bytes = static_cast<long long>(size);
+    for (std::size_t i = 0; i < size; ++i) bytes += data[i] == '\n' ? 1 : 0;
+    return bytes;
+}
+
+}  // namespace
 
 void WriteToFile(FileHandle file, const char* data, std::size_t size) {
     if (file == kInvalidFile) return;
+    const int fd = static_cast<int>(file);
+    // Appending writes at the end anyway; where that is, is only needed to take a fragment back.
+    const long long start = _lseeki64(fd, 0, SEEK_END);
+    const long long entryOnDisk = BytesOnDisk(data, size);
     while (size > 0) {
         const unsigned int chunk = size > INT_MAX / 2 ? INT_MAX / 2 : static_cast<unsigned int>(size);
-        const int written = _write(static_cast<int>(file), data, chunk);
-        if (written <= 0) return;
+        if (_write(fd, data, chunk) != static_cast<int>(chunk)) {
+            // A full disk: the C runtime writes text in pieces, some of which may have landed,
+            // and leaves the position after them. They are cut off while they are the end of
+            // the file and no longer than this entry.
+            const long long end = _telli64(fd);
+            if (start >= 0 && end > start && end - start < entryOnDisk && _filelengthi64(fd) == end)
+                (void)_chsize_s(fd, start);
+            return;
+        }
         data += chunk;  // text mode reports translated bytes; the chunk was taken whole
         size -= chunk;
     }

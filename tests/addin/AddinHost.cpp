@@ -1,11 +1,15 @@
 // Loads the add-in in a fresh process, does what its arguments say, unloads it again:
 //   entry          call VirtualChannelEntry with a stand-in client
 //   run:REQUEST    run one request through SimulationExecute
+//   thread:REQUEST the same on a thread of its own, as a client's channel thread does
 // Exit code 0 when the library loaded, ran and really went away at unload, together
-// with any driver it had loaded.
+// with any driver it had loaded; 6 when it still runs after a minute (it hung).
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "AddinLibrary.h"
 #include "StandInClient.h"
@@ -13,6 +17,10 @@
 
 int main(int argc, char** argv) {
     using namespace nelko::test;
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::minutes(1));
+        std::_Exit(6);
+    }).detach();
     AddinLibrary library;
     if (!library.Load()) return 2;
     {
@@ -21,11 +29,18 @@ int main(int argc, char** argv) {
             const std::string step = argv[i];
             if (step == "entry") {
                 if (client.Enter(library.VirtualChannelEntry) != TRUE) return 3;
-            } else if (step.rfind("run:", 0) == 0) {
-                char buffer[4096];
-                std::uint32_t length = 0;
-                library.SimulationExecute(step.c_str() + 4, buffer, sizeof buffer, &length);
-                std::printf("%.*s\n", static_cast<int>(length), buffer);
+            } else if (step.rfind("run:", 0) == 0 || step.rfind("thread:", 0) == 0) {
+                const auto run = [&library, request = step.substr(step.find(':') + 1)] {
+                    char buffer[4096];
+                    std::uint32_t length = 0;
+                    library.SimulationExecute(request.c_str(), buffer, sizeof buffer, &length);
+                    std::printf("%.*s\n", static_cast<int>(length), buffer);
+                };
+                if (step[0] == 'r') {
+                    run();
+                } else {
+                    std::thread(run).join();
+                }
             } else {
                 return 4;
             }

@@ -40,5 +40,27 @@ TEST_F(LifetimeTest, UnloadReleasesTheDriverBeforeTheLastLine) {
     EXPECT_EQ(lines.back(), "~VirtualChannelRDP");
 }
 
+// A driver whose initialisation throws must not leave the client hung in its library
+// loader (the next load, here on another thread, would wait for ever). Either the process
+// ends at once and the log says why, or the system's loader caught the exception itself and
+// the client goes on loading drivers.
+TEST_F(LifetimeTest, ADriverThrowingWhileLoadedNeverHangsTheClient) {
+    SetTemporaryDirectoryEnvironment(logDir.Path());
+    const int exitCode =
+        RunProgram("./" NELKO_ADDIN_HOST_FILE_NAME, {"thread:Init|ThrowOnLoad|", "run:Init|NelkoSimulator|"});
+    const Lines lines = LogMessages(ReadFile(logDir.File("NelkoClientDriver.log")));
+    ASSERT_NE(exitCode, 6) << "hung";
+    if (exitCode == 0) {
+        EXPECT_TRUE(ContainsInOrder(lines, {"Loading driver \"ThrowOnLoad\"", "Loading Driver error",
+                                            "Loading driver \"NelkoSimulator\"", "Loading Driver success"}));
+    } else {
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
+                  (Lines{"Loading driver \"ThrowOnLoad\"", "Loading Driver error",
+                         "! The driver threw an exception while it was loaded: the process ends, as the system's "
+                         "library loader stays locked after that"}));
+    }
+}
+
 }  // namespace
 }  // namespace nelko::test

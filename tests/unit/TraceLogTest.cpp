@@ -78,6 +78,14 @@ TEST_F(TraceLogTest, RawLinesCarryNoTimeStamp) {
     CloseLogFile(stream);
     Trace("after");
     EXPECT_EQ(LogText(), InFileLineEnds("Virtual channel init successful\n08.03.2026 - 07:05:09  after\n"));
+
+    // In one write, so that no other process's entry can land between text and line end.
+    std::vector<std::string> writes;
+    SetLogTestSeam(
+        {dir.Path(), nullptr, 0, [&writes](const char* data, std::size_t size) { writes.emplace_back(data, size); }});
+    LogStream sunk = OpenLogFile();
+    WriteLogRawLine(sunk, "Virtual channel init successful");
+    EXPECT_EQ(writes, std::vector<std::string>{"Virtual channel init successful\n"});
 }
 
 }  // namespace
