@@ -1,304 +1,87 @@
 // nelko-console: loads the add-in library as a caller would and runs requests through its
-// SimulationExecute, from arguments, a script, standard input or typed at a terminal.
-#include <CLI/CLI.hpp>
-
-#include <cstdio>
-#include <cstdlib>
+// SimulationExecute.
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "AddinLibrary.h"
 #include "ConsoleSystem.h"
-#include "Session.h"
+#include "Frontend.h"
 
 namespace fs = std::filesystem;
 using namespace nelko::console;
 
-namespace {
-
-constexpr const char* kProgram = "nelko-console";
-
-struct Settings {
-    std::vector<std::string> requests;
-    std::string library;
-    std::string script;
-    std::string driverDir;
-    bool keepGoing = false;
-    bool quiet = false;
-    bool chart = false;
-    bool unicode = false;
-    bool colour = false;
-    std::string illuminant;
-    std::string observer;
-    std::vector<int> compare;
-    std::string reflectance = "auto";
-    std::string swatch = "auto";
-    std::string plot;
-};
-
-// Terminals announce 24-bit colour this way; where they do not, escape sequences would
-// show as garbage, and files and pipes get none.
-bool TerminalShowsTrueColour() {
-    const char* colorTerm = std::getenv("COLORTERM");
-    const std::string value = colorTerm != nullptr ? colorTerm : "";
-    return StandardOutputIsTerminal() && (value == "truecolor" || value == "24bit");
-}
-
-void AddColourOptions(CLI::App& app, Settings& settings) {
-    if (*kColourUnavailable != '\0') return;
-    app.add_flag("--colour,--color", settings.colour,
-                 "Show CIE XYZ, CIELAB and LCh of each GetSpectralDataAll curve, for D50/2° and D65/10°, "
-                 "and its sRGB value");
-    app.add_option("--illuminant", settings.illuminant, "Only this illuminant (with --observer, default 2)")
-        ->check(CLI::IsMember({"D50", "D65"}, CLI::ignore_case));
-    app.add_option("--observer", settings.observer, "Only this observer in degrees (with --illuminant, default D50)")
-        ->check(CLI::IsMember({"2", "10"}));
-    app.add_option("--compare", settings.compare,
-                   "After the other requests, show the colour difference (ΔE*ab, ΔE*00) of sample B from "
-                   "sample A at every angle")
-        ->expected(2)
-        ->allow_extra_args(false)
-        ->type_name("A B")
-        ->check(CLI::Validator(
-            [](const std::string& text) {
-                return text.find_first_not_of("0123456789") == std::string::npos && !text.empty()
-                           ? std::string()
-                           : "\"" + text + "\" is not a sample index (0, 1, ...)";
-            },
-            "INDEX"));
-    app.add_option("--reflectance", settings.reflectance,
-                   "How the driver's values are meant: percent, fraction (0..1), or auto: percent when any exceeds 1.5")
-        ->check(CLI::IsMember({"auto", "percent", "fraction"}))
-        ->type_name("SCALE");
-    app.add_option("--swatch", settings.swatch,
-                   "Colour swatch with 24-bit escape sequences: auto (a terminal with COLORTERM truecolor or 24bit), "
-                   "always, never")
-        ->check(CLI::IsMember({"auto", "always", "never"}))
-        ->type_name("WHEN");
-}
-
-ColourSettings ColourSettingsOf(const Settings& settings) {
-    ColourSettings colour;
-    if (!settings.illuminant.empty() || !settings.observer.empty()) {
-        Condition condition;
-        condition.illuminant = CLI::detail::to_lower(settings.illuminant) == "d65" ? Illuminant::D65 : Illuminant::D50;
-        condition.observer = settings.observer == "10" ? Observer::TenDegree : Observer::TwoDegree;
-        colour.conditions = {condition};
-    }
-    colour.swatch = settings.swatch == "always" || (settings.swatch == "auto" && TerminalShowsTrueColour());
-    return colour;
-}
-
-int Unusable(const std::string& message) {
-    std::cerr << kProgram << ": " << message << '\n';
-    return kExitUnusable;
-}
-
-std::vector<std::string> CommandNames() {
-    std::vector<std::string> names{"Init"};
-#define NELKO_DECLARE_HANDLER(name) names.emplace_back(#name);
-#include "command/TableCommands.inc"
-#undef NELKO_DECLARE_HANDLER
-    if (*kColourUnavailable == '\0') names.insert(names.end(), {":colour", ":compare"});
-    return names;
-}
-
-// One line without its end, or nothing at the end of the file or on a read error (which
-// ferror then tells: a folder given as the script, say).
-bool ReadLine(std::FILE* in, std::string& line) {
-    line.clear();
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
-        line += buffer;
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-            return true;
-        }
-    }
-    return !line.empty() && std::ferror(in) == 0;
-}
-
-// Lines until the end of the stream or of the session; false when reading failed, so that
-// a script that could not be read whole is never taken for one that ran.
-bool RunStream(Session& session, std::FILE* in, const std::string& name) {
-    std::string line;
-    for (int number = 1; ReadLine(in, line); ++number)
-        if (!session.RunLine(line, name + ":" + std::to_string(number))) return true;
-    return std::ferror(in) == 0;
-}
-
-void RunInteractively(Session& session, const std::string& library, bool quiet) {
-    if (!quiet)
-        std::cout << "Add-in " << library << " loaded. Type requests such as Hello or Init|NelkoSimulator|;\n"
-                  << "Tab completes command names, " << kEndOfInputKeys << " ends.\n";
-    LineReader reader(CommandNames());
-    std::string line;
-    for (int number = 1; reader.Read("> ", line); ++number)
-        if (!session.RunLine(line, "input:" + std::to_string(number))) return;
-    // End of input leaves the cursor after the prompt.
-    std::cout << std::endl;
-}
-
-int Run(int argc, char** argv) {
-    Settings settings;
-    CLI::App app{
-        "Loads the NelkoClientDriver add-in library and runs requests through its SimulationExecute\n"
-        "export, exactly as a caller does. Each exchange is shown as \"> REQUEST\" and \"< RESPONSE\".",
-        kProgram};
-    app.add_option(
-           "requests", settings.requests,
-           "Requests to run, in order, before any script, e.g. \"GetSpectralData|0|5|\" (quote the | for the shell)")
-        ->type_name("REQUEST");
-    app.add_option("--library", settings.library,
-                   "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME
-                   " beside this program, else the installed one)")
-        ->type_name("PATH");
-    app.add_option(
-           "--script", settings.script,
-           "File of requests, one a line; blank lines and lines starting with # are skipped; - reads standard input")
-        ->type_name("FILE");
-    app.add_option("--driver-dir", settings.driverDir,
-                   "Folder to work in, where Init loads instrument drivers from (default: the add-in library's "
-                   "folder, or the installed drivers' folder with the installed add-in)")
-        ->type_name("DIR");
-    app.add_flag("--keep-going", settings.keepGoing,
-                 "Run every request even after an ERROR response (the exit code still reports it)");
-    app.add_flag("-q,--quiet", settings.quiet, "Print only the responses, without \"> \" and \"< \"");
-    app.add_flag("--chart", settings.chart, "Draw the curve of each GetSpectralDataAll response as bars");
-    app.add_flag("--unicode", settings.unicode, "Draw chart bars with Unicode blocks instead of #");
-    app.add_option("--plot", settings.plot,
-                   "Write the GetSpectralDataAll curves of the session (and those of :colour) to this SVG file")
-        ->type_name("FILE.svg");
-    AddColourOptions(app, settings);
-    app.set_version_flag("--version", std::string(kProgram) + " " NELKO_VERSION);
-    app.footer(
-        "Without requests or --script, requests come from standard input: typed with line editing\n"
-        "and history at a terminal, else one a line. Instrument drivers (Init|NAME|) are loaded\n"
-        "from the working folder, which --driver-dir sets.\n"
-        "\n"
-        "Console commands, typed or in a script: \":colour ANGLE [SAMPLE]\" shows the colour of the\n"
-        "last measurement or of a stored sample at an angle; \":compare A B [ANGLE]\" the difference\n"
-        "of sample B from sample A. Colour is summed over the wavelengths the driver reports\n"
-        "(GetWavelengths) from 380 to 780 nm, the end values held beyond them, with the CIE 1931\n"
-        "2° and 1964 10° observers and the CIE D50 and D65 illuminants.\n"
-        "\n"
-        "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered, or a console\n"
-        "command that failed; 2 usage error, or the library, script, folder or plot cannot be used,\n"
-        "or reading the script or standard input failed.\n"
-        "\n"
-        "Examples:\n"
-        "  nelko-console Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
-        "  nelko-console --chart --script demo-session.txt\n"
-        "  echo \"Hello\" | nelko-console --quiet\n" +
-        (*kColourUnavailable == '\0'
-             ? std::string("  nelko-console --colour --compare 0 1 --plot curves.svg --script demo-session.txt")
-             : "  nelko-console --plot curves.svg --script demo-session.txt\n\nColour (--colour, --compare, :colour, "
-               ":compare): " +
-                   std::string(kColourUnavailable) + "."));
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUnusable;
-    }
-
-    // Paths are taken relative to where the user is, before moving to the driver folder.
-    std::error_code error;
-    fs::path defaultDriverDir;
-    if (settings.library.empty()) {
-        const std::string programDirectory = ExecutableDirectory();
-        if (programDirectory.empty())
-            return Unusable("cannot tell where this program is; name the add-in with --library");
-        const fs::path beside = fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME;
-        if (fs::exists(beside, error)) {
-            settings.library = beside.string();
-        } else {
-            // Installed from a package: the add-in sits in the client's add-in folder and
-            // the drivers in their own, both at fixed places relative to this program.
-            settings.library = (fs::path(programDirectory) / NELKO_INSTALLED_ADDIN).string();
-            defaultDriverDir = fs::path(programDirectory) / NELKO_INSTALLED_DRIVER_DIR;
-        }
-    }
-    const fs::path library = fs::absolute(settings.library, error);
-    if (error) return Unusable("cannot use the library path " + settings.library + ": " + error.message());
-
-    const std::string plotFile = settings.plot.empty() ? "" : fs::absolute(settings.plot, error).string();
-    if (error) return Unusable("cannot use the plot path " + settings.plot + ": " + error.message());
-    // Found before the first request: on a real instrument the measurements cannot be made again.
-    if (!plotFile.empty() && !std::ofstream(plotFile, std::ios::binary | std::ios::app))
-        return Unusable("cannot write the plot " + settings.plot);
-
-    const bool scriptFromInput = settings.script == "-";
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> scriptFile(
-        settings.script.empty() || scriptFromInput ? nullptr : std::fopen(settings.script.c_str(), "r"), std::fclose);
-    if (!settings.script.empty() && !scriptFromInput && (!scriptFile || fs::is_directory(settings.script, error)))
-        return Unusable("cannot open the script " + settings.script);
-
-    if (!fs::is_regular_file(library, error))
-        return Unusable("cannot load the add-in library " + library.string() + ": no such file");
-    std::optional<AddinLibrary> addin;
-    try {
-        addin.emplace(library.string());
-    } catch (const LibraryError& e) {
-        return Unusable(e.what());
-    }
-
-    fs::path driverDir = settings.driverDir;
-    if (driverDir.empty()) driverDir = defaultDriverDir.empty() ? library.parent_path() : defaultDriverDir;
-    fs::current_path(driverDir, error);
-    if (error) return Unusable("cannot work in the driver folder " + driverDir.string() + ": " + error.message());
-
-    const bool interactive = settings.requests.empty() && settings.script.empty() && StandardInputIsTerminal();
-    SessionOptions options;
-    // Typed requests are seen as they are typed, and an error must not end the session.
-    options.keepGoing = settings.keepGoing || interactive;
-    options.echoRequests = !settings.quiet && !interactive;
-    options.bareResponses = settings.quiet;
-    options.chart = settings.chart;
-    options.chartStyle.unicode = settings.unicode;
-    options.colour = settings.colour;
-    options.colourSettings = ColourSettingsOf(settings);
-    if (settings.reflectance != "auto")
-        options.scale = settings.reflectance == "percent" ? ReflectanceScale::Percent : ReflectanceScale::Fraction;
-    options.plotFile = plotFile;
-    if (settings.unicode || settings.colour || !settings.compare.empty()) PrepareUnicodeOutput();
-
-    Session session([&addin](const std::string& request) { return addin->Execute(request); }, options, std::cout,
-                    std::cerr);
-
-    bool running = true;
-    for (std::size_t i = 0; running && i < settings.requests.size(); ++i)
-        running = session.RunLine(settings.requests[i], "argument " + std::to_string(i + 1));
-    if (running) {
-        if (scriptFile) {
-            if (!RunStream(session, scriptFile.get(), settings.script))
-                return Unusable("reading the script " + settings.script + " failed");
-        } else if (scriptFromInput || (settings.requests.empty() && !interactive)) {
-            if (!RunStream(session, stdin, "stdin")) return Unusable("reading standard input failed");
-        } else if (interactive) {
-            RunInteractively(session, library.string(), settings.quiet);
-        }
-    }
-    if (!settings.compare.empty())
-        session.RunLine(":compare " + std::to_string(settings.compare[0]) + " " + std::to_string(settings.compare[1]),
-                        "--compare");
-    return session.Finish();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        // Out of memory, or a stream or file system failure nothing above could foresee.
-        std::cerr << kProgram << ": " << e.what() << '\n';
-    } catch (...) {
-        std::cerr << kProgram << ": unexpected failure\n";
-    }
-    return kExitUnusable;
+    std::string libraryOption;
+    std::string driverDirOption;
+    fs::path library;
+    std::shared_ptr<AddinLibrary> addin;
+
+    Backend backend;
+    backend.program = "nelko-console";
+    backend.description =
+        "Loads the NelkoClientDriver add-in library and runs requests through its SimulationExecute\n"
+        "export, exactly as a caller does.";
+    backend.note =
+        "Instrument drivers (Init|NAME|) are loaded\n"
+        "from the working folder, which --driver-dir sets.";
+    backend.resources = "library, script, folder or plot";
+    backend.addOptions = [&](CLI::App& app) {
+        app.add_option("--library", libraryOption,
+                       "Add-in library to load (default: " NELKO_ADDIN_FILE_NAME
+                       " beside this program, else the installed one)")
+            ->type_name("PATH");
+        app.add_option("--driver-dir", driverDirOption,
+                       "Folder to work in, where Init loads instrument drivers from (default: the add-in library's "
+                       "folder, or the installed drivers' folder with the installed add-in)")
+            ->type_name("DIR");
+    };
+    backend.open = [&](std::string& problem) -> Executor {
+        std::error_code error;
+        fs::path defaultDriverDir;
+        std::string chosen = libraryOption;
+        if (chosen.empty()) {
+            const std::string programDirectory = ExecutableDirectory();
+            if (programDirectory.empty()) {
+                problem = "cannot tell where this program is; name the add-in with --library";
+                return nullptr;
+            }
+            const fs::path beside = fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME;
+            if (fs::exists(beside, error)) {
+                chosen = beside.string();
+            } else {
+                // Installed from a package: the add-in sits in the client's add-in folder and
+                // the drivers in their own, both at fixed places relative to this program.
+                chosen = (fs::path(programDirectory) / NELKO_INSTALLED_ADDIN).string();
+                defaultDriverDir = fs::path(programDirectory) / NELKO_INSTALLED_DRIVER_DIR;
+            }
+        }
+        library = fs::absolute(chosen, error);
+        if (error) {
+            problem = "cannot use the library path " + chosen + ": " + error.message();
+            return nullptr;
+        }
+        if (!fs::is_regular_file(library, error)) {
+            problem = "cannot load the add-in library " + library.string() + ": no such file";
+            return nullptr;
+        }
+        try {
+            addin = std::make_shared<AddinLibrary>(library.string());
+        } catch (const LibraryError& e) {
+            problem = e.what();
+            return nullptr;
+        }
+        fs::path driverDir = driverDirOption;
+        if (driverDir.empty()) driverDir = defaultDriverDir.empty() ? library.parent_path() : defaultDriverDir;
+        fs::current_path(driverDir, error);
+        if (error) {
+            problem = "cannot work in the driver folder " + driverDir.string() + ": " + error.message();
+            return nullptr;
+        }
+        return [addin](const std::string& request) { return addin->Execute(request); };
+    };
+    backend.describe = [&library] { return "Add-in " + library.string() + " loaded"; };
+    return RunFrontend(argc, argv, backend);
 }
