@@ -64,6 +64,8 @@ if [[ ! -x $dir/usr/bin/apt-get ]]; then
   mv "$dir.new" "$dir"
 fi
 cp /etc/resolv.conf "$dir/etc/resolv.conf" 2>/dev/null
+# No daemon a package brings (xrdp's) starts in the root: it would run beside the host's.
+printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d" && chmod 755 "$dir/usr/sbin/policy-rc.d"
 
 # The tree as it is here, without its builds.
 rm -rf "$dir/root/nelko"

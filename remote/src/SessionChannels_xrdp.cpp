@@ -16,6 +16,12 @@ using OpenExFn = void* (*)(unsigned int sessionId, const char* name, unsigned in
 using WriteFn = int (*)(void* channel, const char* buffer, unsigned int length, unsigned int* written);
 using ReadFn = int (*)(void* channel, unsigned int timeoutMs, char* buffer, unsigned int size, unsigned int* read);
 using CloseFn = int (*)(void* channel);
+// xrdp's own log, which its channel functions write to: started by no one, it prints "The
+// log reference is NULL" on standard output at every open, into the program's output.
+using LogConfigForConsoleFn = void* (*)(int level, const char* overrideName);
+using LogStartFn = int (*)(const void* config);
+using LogConfigFreeFn = int (*)(void* config);
+constexpr int kXrdpLogLevelAlways = 0;  // only what xrdp logs whatever the level: nothing here
 
 constexpr unsigned int kCurrentSession = 0xFFFFFFFFu;  // WTS_CURRENT_SESSION
 
@@ -39,6 +45,7 @@ public:
             ::dlclose(library_);
             throw Error(Failure::Unavailable, "the xrdp channel library lacks the WTSVirtualChannel functions");
         }
+        QuietenXrdpLog();
     }
     ~XrdpChannels() override { ::dlclose(library_); }
     XrdpChannels(const XrdpChannels&) = delete;
@@ -72,6 +79,18 @@ public:
     void Close(Handle channel) override { close_(channel); }
 
 private:
+    void QuietenXrdpLog() {
+        const auto configure =
+            reinterpret_cast<LogConfigForConsoleFn>(::dlsym(library_, "log_config_init_for_console"));
+        const auto start = reinterpret_cast<LogStartFn>(::dlsym(library_, "log_start_from_param"));
+        const auto release = reinterpret_cast<LogConfigFreeFn>(::dlsym(library_, "log_config_free"));
+        if (configure == nullptr || start == nullptr || release == nullptr) return;
+        void* const config = configure(kXrdpLogLevelAlways, nullptr);
+        if (config == nullptr) return;
+        start(config);
+        release(config);
+    }
+
     void* library_ = nullptr;
     OpenExFn open_ = nullptr;
     WriteFn write_ = nullptr;

@@ -220,6 +220,7 @@ int Run(int argc, char** argv, const Backend& backend) {
 
     const bool interactive = settings.requests.empty() && settings.script.empty() && StandardInputIsTerminal();
     SessionOptions options;
+    options.program = program;
     // Typed requests are seen as they are typed, and an error must not end the session.
     options.keepGoing = settings.keepGoing || interactive;
     options.echoRequests = !settings.quiet && !interactive;

@@ -270,13 +270,13 @@ std::string Session::AngleName(int angle) {
 
 void Session::Note(const std::string& where, const std::string& what) {
     out_.flush();
-    diagnostics_ << "nelko-console: " << where << ": " << what << '\n';
+    diagnostics_ << options_.program << ": " << where << ": " << what << '\n';
 }
 
 void Session::Fail(const std::string& request, const std::string& where, const std::string& what) {
     ++failures_;
     out_.flush();
-    diagnostics_ << "nelko-console: " << where << ": " << what << " to " << request;
+    diagnostics_ << options_.program << ": " << where << ": " << what << " to " << request;
     if (!options_.keepGoing) {
         stopped_ = true;
         diagnostics_ << "; stopped (--keep-going runs on)";
@@ -293,11 +293,12 @@ int Session::Finish() {
             diagnostics_ << "nelko-console: cannot write the plot " << options_.plotFile << '\n';
             return kExitUnusable;
         }
-        diagnostics_ << "nelko-console: " << plotCurves_.size() << " curves plotted in " << options_.plotFile << '\n';
+        diagnostics_ << options_.program << ": " << plotCurves_.size() << " curves plotted in " << options_.plotFile
+                     << '\n';
     }
     if (failures_ == 0) return kExitOk;
     if (options_.keepGoing)
-        diagnostics_ << "nelko-console: " << failures_ << " of " << requests_ << " requests failed\n";
+        diagnostics_ << options_.program << ": " << failures_ << " of " << requests_ << " requests failed\n";
     return kExitErrorResponse;
 }
 

@@ -21,10 +21,11 @@ inline constexpr int kExitErrorResponse = 1;
 inline constexpr int kExitUnusable = 2;
 
 struct SessionOptions {
-    bool keepGoing = false;      // run on after an ERROR response
-    bool echoRequests = true;    // "> REQUEST" before each response
-    bool bareResponses = false;  // the response alone, without "< "
-    bool chart = false;          // draw the curves of GetSpectralDataAll
+    std::string program = "nelko-console";  // names the messages on standard error
+    bool keepGoing = false;                 // run on after an ERROR response
+    bool echoRequests = true;               // "> REQUEST" before each response
+    bool bareResponses = false;             // the response alone, without "< "
+    bool chart = false;                     // draw the curves of GetSpectralDataAll
     ChartStyle chartStyle;
     bool colour = false;  // the CIE colour of GetSpectralDataAll curves
     ColourSettings colourSettings;
