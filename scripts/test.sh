@@ -100,7 +100,7 @@ static_analysis() {
     (cd "$root" && cppcheck --library=googletest --library=boost --enable=warning,performance,portability \
       --std=c++17 --error-exitcode=1 --inline-suppr --quiet -j"$jobs" --suppress=missingIncludeSystem \
       --suppress=normalCheckLevelMaxBranches --suppress=unknownMacro:tools/console/main.cpp \
-      -I src -I drivers -I tests/support -I tests/addin -I bench src drivers tests tools bench)
+      -I src -I drivers -I tests/support -I tests/addin -I bench -I remote/include src drivers tests tools bench remote)
 }
 
 # Windows DLLs and test programs cross-built with mingw-w64, tests run under Wine. Where

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "nelko/RemoteConnection.h"
@@ -28,9 +29,10 @@ constexpr unsigned int kCurrentSession = 0xFFFFFFFFu;  // WTS_CURRENT_SESSION
 class XrdpChannels final : public ChannelApi {
 public:
     XrdpChannels() {
-        // Debian keeps it in xrdp's own folder, off the loader's search path.
+        // Debian keeps it in xrdp's own folder, off the loader's search path. Never unloaded:
+        // xrdp's log, once started, lives in it for the rest of the process.
         for (const char* path : {"libxrdpapi.so", NELKO_XRDPAPI_PATH}) {
-            library_ = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+            library_ = ::dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
             if (library_ != nullptr) break;
         }
         if (library_ == nullptr) {
@@ -45,7 +47,8 @@ public:
             ::dlclose(library_);
             throw Error(Failure::Unavailable, "the xrdp channel library lacks the WTSVirtualChannel functions");
         }
-        QuietenXrdpLog();
+        static std::once_flag logStarted;
+        std::call_once(logStarted, [this] { QuietenXrdpLog(); });
     }
     ~XrdpChannels() override { ::dlclose(library_); }
     XrdpChannels(const XrdpChannels&) = delete;

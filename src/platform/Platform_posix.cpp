@@ -120,8 +120,10 @@ bool EmptyIfStillNamed(int fd, const std::string& path) {
 void TakeBackFragment(int fd, off_t start, std::size_t written) {
     const off_t end = ::lseek(fd, 0, SEEK_CUR);
     struct stat info = {};
-    if (end - start == static_cast<off_t>(written) && ::fstat(fd, &info) == 0 && info.st_size == end)
-        (void)::ftruncate(fd, start);
+    if (end - start == static_cast<off_t>(written) && ::fstat(fd, &info) == 0 && info.st_size == end &&
+        ::ftruncate(fd, start) != 0) {
+        return;  // the fragment stays: nothing else can remove it
+    }
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST(RemoteConnection, OneResponsePerRequestFromAByteStream) {
     EXPECT_EQ(connection.Execute("Hello|"), "OK|Hello|");
     // A late answer to an earlier request must not pass for the next one's.
     state.split = false;
-    state.pending.push_back("OK|stale");
+    state.pending.emplace_back("OK|stale");
     EXPECT_EQ(connection.Execute("Measure|"), "OK|Measure|");
     EXPECT_EQ(state.written, (std::vector<std::string>{"Hello|", "Measure|"}));
 

@@ -110,6 +110,7 @@ TEST_F(TraceLogPosixTest, TwoProcessesRotatingAtOnceKeepTheFullLog) {
     Trace("first");
     const std::string rotated = LogPath() + ".1";
     std::vector<pid_t> children;
+    children.reserve(2);
     for (int process = 0; process < 2; ++process) {
         children.push_back(InChild([&rotated, process] {
             int smallRotations = 0;
