@@ -3,6 +3,8 @@
 #   nelko-client-driver_VERSION_amd64.deb        Linux clients (FreeRDP 2 and 3)
 #   NelkoClientDriver-VERSION-x64.msi and .zip    64-bit mstsc.exe
 #   NelkoClientDriver-VERSION-x86.msi and .zip    32-bit clients
+#   nelko-remote_VERSION_amd64.deb                the server side, for xrdp servers
+#   nelko-remote-VERSION-x64.zip and -x86.zip     the server side, for Windows servers
 # Installs the Debian packages it needs when they are missing (as root).
 # Usage: scripts/package.sh [deb|windows]...   (default: both)
 set -euo pipefail

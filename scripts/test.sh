@@ -125,7 +125,8 @@ deb_package() {
   bash "$root/scripts/package.sh" deb >/dev/null &&
     cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null &&
     bash "$root/tests/package/deb-test.sh" "$root"/build/packages/nelko-client-driver_*_amd64.deb \
-      "$root/build/linux/bin/nelko-test-server"
+      "$root/build/linux/bin/nelko-test-server" &&
+    bash "$root/tests/package/remote-deb-test.sh" "$root"/build/packages/nelko-remote_*_amd64.deb
 }
 
 # Both MSIs install with the 64-bit msiexec, as on 64-bit Windows; the 32-bit add-in is
@@ -139,6 +140,12 @@ windows_packages() {
   bash "$root/tests/package/windows-package-test.sh" "$x64" "${x64%.msi}.zip" "$x86" &&
     NELKO_MSI_LOAD=$load32 bash "$root/tests/package/windows-package-test.sh" "$x86" "${x86%.msi}.zip" "$x64" ||
     return 1
+  local zip expected="include/nelko/RemoteConnection.h include/nelko/RemoteInstrument.h include/nelko/nelko_remote.h"
+  expected+=" libnelkoremote.dll.a nelko-remote.exe nelkoremote.dll"
+  for zip in "$packages"/nelko-remote-*-x64.zip "$packages"/nelko-remote-*-x86.zip; do
+    [[ $(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ') == "$expected " ]] ||
+      { echo "windows packages: $zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"; return 1; }
+  done
   if ((!load32)); then
     note_not_run "Windows packages: the installed 32-bit add-in was not loaded: $no_32bit_reason"
   fi
