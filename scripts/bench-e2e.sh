@@ -2,7 +2,8 @@
 # Round trips over a real Remote Desktop client (not part of the test suite): xfreerdp
 # (FreeRDP 2) or xfreerdp3 (FreeRDP 3) on loopback against nelko-test-server, once with the echo plug-in (the channel alone) and
 # twice with the add-in (test driver; simulated instrument, calibrated), each timing
-# "Hello|", "Measure|" and "GetSpectralDataAll|0|" one at a time. Prints median and p99
+# "Hello|", "Measure|" and "GetSpectralDataAll|0|" one at a time; then the simulator once more
+# from inside an xrdp session through the server-side library. Prints median and p99
 # round trip, requests per second, and the add-in's median and rate against the echo's.
 #
 # Usage (as root, like tests/e2e/run-session.sh): scripts/bench-e2e.sh [COUNT [CLIENT...]]
@@ -25,7 +26,7 @@ bin=$build/bin
 bash scripts/install-deps.sh core test e2e || exit 1
 cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target nelko-test-server NelkoEcho NelkoClientDriver TestDriver NelkoSimulator \
-  >/dev/null || exit 1
+  nelko-remote nelko-console nelko_remote_bench >/dev/null || exit 1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nelko-bench-e2e.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
@@ -63,6 +64,18 @@ field() {
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
 
+# xrdp_run CLIENT: the same requests from inside an xrdp session through the server-side
+# library, the simulated instrument set up as in the simulator session.
+xrdp_run() {
+  cut -f1 "$work/simulator.session" >"$work/setup.txt"
+  echo "== $1 through xrdp, add-in, NelkoSimulator: ${#requests[@]} x $count round trips"
+  bash "$root/tests/e2e/xrdp-session.sh" "$bin" "$1" --bench "$work/$1-xrdp.jsonl" "$count" "$warmup" \
+    "$work/setup.txt" "${requests[@]}" >"$work/$1-xrdp.log" 2>&1
+  local status=$?
+  [[ $status -eq 0 ]] || { tail -n 20 "$work/$1-xrdp.log"; echo "bench-e2e: the xrdp session ended with $status"; }
+  return $status
+}
+
 # report CLIENT: the table of one client's three sessions.
 report() {
   local request line name median medians
@@ -82,6 +95,16 @@ report() {
     done
     echo "$line $(ratio "${medians[1]}" "${medians[0]}"), $(ratio "${medians[2]}" "${medians[0]}")"
   done
+  [[ -s $work/$1-xrdp.jsonl ]] || return 0
+  echo "== The same from inside an xrdp session through the server-side library (nelko_remote_bench), NelkoSimulator"
+  printf '%-22s | %8s %8s %7s | %s\n' request median p99 rate "median / test server's (NelkoSimulator), / echo"
+  for request in "${requests[@]}"; do
+    median=$(field "$work/$1-xrdp.jsonl" "$request" median_us)
+    printf '%-22s | %8s %8s %7s | %s, %s\n' "$request" "$median" "$(field "$work/$1-xrdp.jsonl" "$request" p99_us)" \
+      "$(field "$work/$1-xrdp.jsonl" "$request" rps)" \
+      "$(ratio "$median" "$(field "$work/$1-simulator.jsonl" "$request" median_us)")" \
+      "$(ratio "$median" "$(field "$work/$1-echoplugin.jsonl" "$request" median_us)")"
+  done
 }
 
 for client in "${clients[@]}"; do
@@ -94,5 +117,6 @@ for client in "${clients[@]}"; do
   run "$client" testdriver NelkoClientDriver "$work/testdriver.session" 'OK|Hello' 'OK|true' 'prefix:OK|0;0;0' || exit 1
   run "$client" simulator NelkoClientDriver "$work/simulator.session" 'OK|Hello' 'regex:OK\|(true|false)' 'prefix:OK|' ||
     exit 1
+  xrdp_run "$client"
   report "$client"
 done

@@ -7,11 +7,16 @@
 # connects to the same session; the same nelko-remote process carries on.
 #
 # Usage: xrdp-session.sh BIN_DIR CLIENT     (CLIENT: xfreerdp or xfreerdp3)
+#        xrdp-session.sh BIN_DIR CLIENT --bench OUT COUNT WARMUP SETUP_FILE REQUEST...
+#   the second form runs nelko_remote_bench in the session instead (scripts/bench-e2e.sh)
+#   and writes its JSON lines to OUT
 # Exit: 0 passed; 1 failed; 2 usage; 77 not run here (the reason is printed).
 set -uo pipefail
-[[ $# -eq 2 ]] || { sed -n '2,11p' "$0" >&2; exit 2; }
+[[ $# -eq 2 || ($# -ge 7 && $3 == --bench) ]] || { sed -n '2,14p' "$0" >&2; exit 2; }
 BIN=$(cd "$1" 2>/dev/null && pwd) || { echo "xrdp-session: no such folder: $1" >&2; exit 2; }
 CLIENT=$2
+BENCH=()
+[[ $# -gt 2 ]] && BENCH=("${@:4}")
 log() { printf '[xrdp-session %s] %s\n' "$(date +%H:%M:%S)" "$*"; }
 skip() { log "SKIP: $*"; exit 77; }
 case $CLIENT in
@@ -62,13 +67,23 @@ user_made=1
 mkdir "$RUN/home" "$RUN/out" && chown "$USER_NAME" "$RUN/home" "$RUN/out"
 echo "$USER_NAME:$PASSWORD" | chpasswd || { log "FAIL: chpasswd"; exit 1; }
 
-# The session program: nelko-remote reading requests from a FIFO that this script feeds.
+# The session program: nelko-remote reading requests from a FIFO that this script feeds. The
+# user may not reach the build folder (under /root in a release root): it runs copies.
 mkfifo "$RUN/requests" && chown "$USER_NAME" "$RUN/requests"
-cat >"$RUN/startwm.sh" <<EOF
+mkdir "$RUN/bin" && cp "$BIN/nelko-remote" "$RUN/bin/" || exit 2
+[[ ${#BENCH[@]} -eq 0 ]] || cp "$BIN/nelko_remote_bench" "$RUN/bin/" || exit 2
+if [[ ${#BENCH[@]} -gt 0 ]]; then
+  cp "${BENCH[3]}" "$RUN/setup" && chmod 644 "$RUN/setup"
+  printf '#!/bin/sh\n%q %q %q %q' "$RUN/bin/nelko_remote_bench" "${BENCH[1]}" "${BENCH[2]}" "$RUN/setup" >"$RUN/startwm.sh"
+  printf ' %q' "${BENCH[@]:4}" >>"$RUN/startwm.sh"
+  printf ' >%q 2>%q\necho $? >%q\n' "$RUN/out/remote.out" "$RUN/out/remote.err" "$RUN/out/remote.rc" >>"$RUN/startwm.sh"
+else
+  cat >"$RUN/startwm.sh" <<EOF
 #!/bin/sh
-"$BIN/nelko-remote" --keep-going --timeout 4000 --script - <"$RUN/requests" >"$RUN/out/remote.out" 2>"$RUN/out/remote.err"
+"$RUN/bin/nelko-remote" --keep-going --timeout 4000 --script - <"$RUN/requests" >"$RUN/out/remote.out" 2>"$RUN/out/remote.err"
 echo \$? >"$RUN/out/remote.rc"
 EOF
+fi
 chmod 755 "$RUN/startwm.sh"
 
 PORT=$((40000 + RANDOM % 20000))
@@ -142,6 +157,15 @@ for ((i = 0; i < 300; i++)); do
   sleep 0.1
 done
 [[ -e $RUN/out/remote.out ]] || fail "the session program did not start within 30 s"
+if [[ ${#BENCH[@]} -gt 0 ]]; then
+  for ((i = 0; i < 6000; i++)); do
+    [[ -s $RUN/out/remote.rc ]] && break
+    sleep 0.1
+  done
+  [[ $(cat "$RUN/out/remote.rc" 2>/dev/null) == 0 ]] || fail "nelko_remote_bench did not finish within 600 s, or failed"
+  cp "$RUN/out/remote.out" "${BENCH[0]}"
+  exit 0
+fi
 log "session started; $count1 requests"
 cat "$RUN/part1" >&7
 wait_responses "$count1" 60
