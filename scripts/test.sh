@@ -2,7 +2,7 @@
 # Builds every target and runs every test suite. Installs the Debian packages it needs
 # when they are missing (as root). Usage: scripts/test.sh
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 root=$PWD
 jobs=${NELKO_JOBS:-$(nproc)}
 
@@ -64,9 +64,18 @@ stage() {
   fi
 }
 
+# The plain and the sanitizer build trees; later stages use them too (the package test's
+# test server, clang-tidy's compile commands), so a stage picked alone configures them.
+configure_linux() {
+  cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+}
+build_asan() {
+  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_SANITIZE=ON >/dev/null &&
+    cmake --build "$root/build/asan" -j"$jobs"
+}
+
 linux_suite() {
-  cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
-    cmake --build "$root/build/linux" -j"$jobs" &&
+  configure_linux && cmake --build "$root/build/linux" -j"$jobs" &&
     ctest --test-dir "$root/build/linux" -j"$jobs" --output-on-failure --timeout 300
   local status=$?
   # Skipped real-client sessions say why (no root, no mount namespaces, no client).
@@ -81,8 +90,7 @@ linux_suite() {
 # UndefinedBehaviorSanitizer; any report fails the test that caused it. (The real-client
 # sessions run only in the plain build: xfreerdp itself is not instrumented.)
 sanitizer_suite() {
-  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_SANITIZE=ON >/dev/null &&
-    cmake --build "$root/build/asan" -j"$jobs" &&
+  build_asan &&
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir "$root/build/asan" -j"$jobs" -LE e2e --output-on-failure --timeout 600
 }
@@ -94,6 +102,7 @@ sanitizer_suite() {
 static_analysis() {
   (cd "$root" && git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror) || return 1
   local sources
+  build_asan || return 1
   sources=$(grep -o '"file": "[^"]*"' "$root/build/asan/compile_commands.json" | cut -d'"' -f4 |
     grep -v -e '/build/' -e '^/usr/' | sort -u)
   (cd "$root" && echo "$sources" | xargs -P"$jobs" -n8 clang-tidy -p build/asan --quiet 2>/dev/null) &&
@@ -123,7 +132,7 @@ windows_suite() {
 # The packages a user installs (scripts/package.sh), tested as an administrator meets them.
 deb_package() {
   bash "$root/scripts/package.sh" deb >/dev/null &&
-    cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null &&
+    configure_linux && cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null &&
     bash "$root/tests/package/deb-test.sh" "$root"/build/packages/nelko-client-driver_*_amd64.deb \
       "$root/build/linux/bin/nelko-test-server" &&
     bash "$root/tests/package/remote-deb-test.sh" "$root"/build/packages/nelko-remote_*_amd64.deb
