@@ -16,6 +16,8 @@ server=$2
 
 fail() { echo "deb-test: FAIL: $*"; exit 1; }
 log() { echo "deb-test: $*"; }
+# shellcheck source=tests/package/scratch-root.sh
+. "$here/scratch-root.sh"
 
 # --- contents and fields -----------------------------------------------------------------
 [[ $(basename "$deb") =~ ^nelko-client-driver_([0-9.]+)_amd64\.deb$ ]] || fail "unexpected file name $deb"
@@ -63,14 +65,7 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 # --- install into a scratch root -----------------------------------------------------------
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/nelko-deb-root.XXXXXX") || exit 2
-trap 'rm -rf "$scratch"' EXIT
-admin=$scratch/var/lib/dpkg
-mkdir -p "$admin/info" "$admin/updates"
-cp /var/lib/dpkg/status "$admin/status"
-touch "$admin/available"
-# The copied database lists packages without their file lists, which dpkg mentions for each.
-quiet_dpkg() { dpkg --root="$scratch" "$@" 2>&1 | grep -v 'files list file for package .* missing'; }
+make_scratch_root nelko-deb-root
 quiet_dpkg -i "$deb"
 [[ $(dpkg-query --admindir="$admin" -W -f='${Status}' nelko-client-driver 2>/dev/null) == "install ok installed" ]] ||
   fail "dpkg -i did not install the package"

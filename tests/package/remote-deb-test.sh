@@ -6,9 +6,12 @@
 #
 # Usage: remote-deb-test.sh nelko-remote_VERSION_amd64.deb
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 deb=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 fail() { echo "remote-deb-test: FAIL: $*"; exit 1; }
 log() { echo "remote-deb-test: $*"; }
+# shellcheck source=tests/package/scratch-root.sh
+. "$here/scratch-root.sh"
 
 [[ $(basename "$deb") =~ ^nelko-remote_([0-9.]+)_amd64\.deb$ ]] || fail "unexpected file name $deb"
 version=${BASH_REMATCH[1]}
@@ -39,13 +42,7 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 0
 fi
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/nelko-remote-root.XXXXXX") || exit 2
-trap 'rm -rf "$scratch"' EXIT
-admin=$scratch/var/lib/dpkg
-mkdir -p "$admin/info" "$admin/updates"
-cp /var/lib/dpkg/status "$admin/status"
-touch "$admin/available"
-quiet_dpkg() { dpkg --root="$scratch" "$@" 2>&1 | grep -v 'files list file for package .* missing'; }
+make_scratch_root nelko-remote-root
 quiet_dpkg -i "$deb"
 [[ $(dpkg-query --admindir="$admin" -W -f='${Status}' nelko-remote 2>/dev/null) == "install ok installed" ]] ||
   fail "dpkg -i did not install the package (is xrdp installed here?)"
