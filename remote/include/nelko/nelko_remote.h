@@ -37,7 +37,8 @@ NELKO_REMOTE_API nelko_remote* nelko_remote_open(const char* command_channel, co
                                                  unsigned timeout_ms);
 
 /* Runs one request ("Measure|") and puts the response text ("OK|true") with a NUL into
- * response[0..size). */
+ * response[0..size). BUFFER_TOO_SMALL comes after the request has run (a measurement was
+ * made): give 1,601 bytes, which hold any response of the add-in. */
 NELKO_REMOTE_API int nelko_remote_execute(nelko_remote* remote, const char* request, char* response, size_t size,
                                           size_t* length);
 
