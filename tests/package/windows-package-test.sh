@@ -90,7 +90,21 @@ log "tables and files of $(basename "$msi") and $(basename "$zip") OK"
 wine() { "$wine_run" "$@"; }
 windows_path() { wine winepath -w "$1" | tr -d '\r'; }
 unix_path() { wine winepath -u "$1" | tr -d '\r'; }
-registered() { wine reg query "$key" /v Name 2>/dev/null | tr -d '\r' | sed -n 's/^ *Name *REG_SZ *//p'; }
+# The registered path, empty when there is none. A query that fails for another reason (it
+# once came back empty right after a refused msiexec) is asked again, and then shows itself.
+registered() {
+  local i output
+  for ((i = 0; i < 5; i++)); do
+    output=$(wine reg query "$key" /v Name 2>&1 | tr -d '\r')
+    if grep -q 'REG_SZ' <<<"$output"; then
+      sed -n 's/^ *Name *REG_SZ *//p' <<<"$output"
+      return
+    fi
+    grep -q 'Unable to find the specified registry' <<<"$output" && return
+    sleep 1
+  done
+  echo "(reg query failed: $output)"
+}
 # msiexec, again while the previous installation still holds Windows Installer's lock:
 # exit code 1618, of which Wine passes on the low byte.
 msiexec() {
