@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "nelko/RemoteConnection.h"
@@ -24,20 +25,21 @@ using LogStartFn = int (*)(const void* config);
 using LogConfigFreeFn = int (*)(void* config);
 constexpr int kXrdpLogLevelAlways = 0;  // only what xrdp logs whatever the level: nothing here
 
-constexpr unsigned int kCurrentSession = 0xFFFFFFFFu;  // WTS_CURRENT_SESSION
+constexpr unsigned int kCurrentSession = 0xFFFFFFFFu;     // WTS_CURRENT_SESSION
+constexpr const char* kXrdpApiPath = NELKO_XRDPAPI_PATH;  // set by the build
 
 class XrdpChannels final : public ChannelApi {
 public:
     XrdpChannels() {
         // Debian keeps it in xrdp's own folder, off the loader's search path. Never unloaded:
         // xrdp's log, once started, lives in it for the rest of the process.
-        for (const char* path : {"libxrdpapi.so", NELKO_XRDPAPI_PATH}) {
+        for (const char* path : {"libxrdpapi.so", kXrdpApiPath}) {
             library_ = ::dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
             if (library_ != nullptr) break;
         }
         if (library_ == nullptr) {
-            throw Error(Failure::Unavailable, "no xrdp channel library (" NELKO_XRDPAPI_PATH
-                                              "): is this an xrdp session with xrdp installed?");
+            throw Error(Failure::Unavailable, std::string("no xrdp channel library (") + kXrdpApiPath +
+                                                  "): is this an xrdp session with xrdp installed?");
         }
         open_ = reinterpret_cast<OpenExFn>(::dlsym(library_, "WTSVirtualChannelOpenEx"));
         write_ = reinterpret_cast<WriteFn>(::dlsym(library_, "WTSVirtualChannelWrite"));
