@@ -160,12 +160,13 @@ windows_packages() {
   fi
 }
 
-# The Linux suites with the real-client sessions and the .deb, in a root of the other Debian
-# release (scripts/release-root.sh); what that run could not do is listed here as well.
+# The Linux suites with the real-client sessions, the .deb and the static analysis (whose
+# tools differ most between the releases), in a root of the other Debian release
+# (scripts/release-root.sh); what that run could not do is listed here as well.
 other_release() {
   local output status line
   output=$(mktemp)
-  bash "$root/scripts/release-root.sh" linux deb 2>&1 | tee "$output"
+  bash "$root/scripts/release-root.sh" linux deb static 2>&1 | tee "$output"
   status=${PIPESTATUS[0]}
   while IFS= read -r line; do
     note_not_run "$line"
@@ -182,7 +183,7 @@ stage win64 "Windows x86_64 build and tests under Wine" windows_suite x86_64
 stage win32 "Windows i686 build and tests under Wine" windows_suite i686
 stage deb "Debian package: contents, lintian, install, session, removal" deb_package
 stage winpkg "Windows packages: MSI tables, install under Wine, upgrade, removal; zip" windows_packages
-stage release "The other Debian release, in a root of its own: Linux suites with real-client sessions, .deb" other_release
+stage release "The other Debian release, in a root of its own: Linux suites with real-client sessions, .deb, static analysis" other_release
 
 echo
 for line in "${not_run[@]}"; do echo "not run: $line"; done
