@@ -64,14 +64,13 @@ stage() {
   fi
 }
 
-# The plain and the sanitizer build trees; later stages use them too (the package test's
+# The plain and the sanitizer build trees; other stages use them too (the package test's
 # test server, clang-tidy's compile commands), so a stage picked alone configures them.
 configure_linux() {
   cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
-build_asan() {
-  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_SANITIZE=ON >/dev/null &&
-    cmake --build "$root/build/asan" -j"$jobs"
+configure_asan() {
+  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_SANITIZE=ON >/dev/null
 }
 
 linux_suite() {
@@ -90,7 +89,7 @@ linux_suite() {
 # UndefinedBehaviorSanitizer; any report fails the test that caused it. (The real-client
 # sessions run only in the plain build: xfreerdp itself is not instrumented.)
 sanitizer_suite() {
-  build_asan &&
+  configure_asan && cmake --build "$root/build/asan" -j"$jobs" &&
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir "$root/build/asan" -j"$jobs" -LE e2e --output-on-failure --timeout 600
 }
@@ -102,7 +101,8 @@ sanitizer_suite() {
 static_analysis() {
   (cd "$root" && git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror) || return 1
   local sources
-  build_asan || return 1
+  # The compile commands are written when the tree is configured; nothing is built for them.
+  configure_asan || return 1
   sources=$(grep -o '"file": "[^"]*"' "$root/build/asan/compile_commands.json" | cut -d'"' -f4 |
     grep -v -e '/build/' -e '^/usr/' | sort -u)
   (cd "$root" && echo "$sources" | xargs -P"$jobs" -n8 clang-tidy -p build/asan --quiet 2>/dev/null) &&
