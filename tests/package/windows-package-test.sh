@@ -90,8 +90,9 @@ log "tables and files of $(basename "$msi") and $(basename "$zip") OK"
 wine() { "$wine_run" "$@"; }
 windows_path() { wine winepath -w "$1" | tr -d '\r'; }
 unix_path() { wine winepath -u "$1" | tr -d '\r'; }
-# The registered path, empty when there is none. A query that fails for another reason (it
-# once came back empty right after a refused msiexec) is asked again, and then shows itself.
+# The registered path, empty when there is none. A query that fails for another reason (once,
+# right after a refused msiexec, one did not give the value the next query gave) is asked
+# again, and then shows its error.
 registered() {
   local i output
   for ((i = 0; i < 5; i++)); do
