@@ -3,13 +3,14 @@
 #include <boost/bind/bind.hpp>
 #include <exception>
 
-#include "command/CommandNames.h"
 #include "diagnostics/TraceLog.h"
 
 namespace nelko {
 namespace {
 
-bool StartsWithHello(const std::string& name) { return name.compare(0, 5, CommandNames::Hello) == 0; }
+const std::string kHello = "Hello";
+
+bool StartsWithHello(const std::string& name) { return name.compare(0, kHello.size(), kHello) == 0; }
 
 // "Command NAME (P1, P2)", put together in one allocation: it is built for every request.
 std::string CommandTraceText(const std::string& name, const Parameters& parameters) {
@@ -41,11 +42,9 @@ std::string UnknownCommandText(const std::string& name) {
 Instrument::Instrument() {
     UnloadDriver();
     using boost::placeholders::_1;
-    using boost::placeholders::_2;
-#define NELKO_DECLARE_HANDLER(name) \
-    commandTable_[CommandNames::name] = boost::bind(&Instrument::On##name, this, _1, _2);
-#include "command/TableCommands.inc"
-#undef NELKO_DECLARE_HANDLER
+#define NELKO_REGISTER_HANDLER(name) commandTable_[#name] = boost::bind(&Instrument::On##name, this, _1);
+    NELKO_TABLE_COMMANDS(NELKO_REGISTER_HANDLER)
+#undef NELKO_REGISTER_HANDLER
 }
 
 Instrument::~Instrument() = default;
@@ -53,18 +52,18 @@ Instrument::~Instrument() = default;
 Result Instrument::Execute(const std::string& request) {
     std::string name = "?";
     try {
-        name = GetCommandName(request);
+        name = std::string(GetCommandName(request));
         if (StartsWithHello(name)) {
             Trace("Hello -> Hello");
-            return Result::Success(CommandNames::Hello);
+            return Result::Success(kHello);
         }
         const Parameters parameters = GetParameters(request);
-        if (name == CommandNames::Init) return OnInit(parameters);
+        if (name == "Init") return OnInit(parameters);
 
         const auto entry = commandTable_.find(name);
         if (entry == commandTable_.end()) return Result::Failure(UnknownCommandText(name));
         Trace(CommandTraceText(name, parameters));
-        return entry->second(name, parameters);
+        return entry->second(parameters);
     } catch (const std::exception& error) {
         return Result::Failure("Error executing command \"" + name + "\" (" + error.what() + ")");
     } catch (...) {

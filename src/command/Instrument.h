@@ -5,13 +5,14 @@
 #include <map>
 #include <string>
 
+#include "command/Commands.h"
 #include "command/RequestText.h"
 #include "command/Result.h"
 #include "instrument/DriverEntryPoints.h"
 
 namespace nelko {
 
-using CommandHandler = boost::function<Result(const std::string&, const Parameters&)>;
+using CommandHandler = boost::function<Result(const Parameters&)>;
 using CommandTable = std::map<std::string, CommandHandler>;
 
 class Instrument {
@@ -33,8 +34,8 @@ public:
 private:
     bool DriverLoaded() const { return driverModule_.IsLoaded(); }
 
-#define NELKO_DECLARE_HANDLER(name) Result On##name(const std::string& command, const Parameters& parameters);
-#include "command/TableCommands.inc"
+#define NELKO_DECLARE_HANDLER(name) Result On##name(const Parameters& parameters);
+    NELKO_TABLE_COMMANDS(NELKO_DECLARE_HANDLER)
 #undef NELKO_DECLARE_HANDLER
 
     // Destroyed in reverse order: the table first, then the library is released.

@@ -4,7 +4,7 @@
 
 namespace nelko {
 
-std::string GetCommandName(const std::string& request) { return request.substr(0, request.find('|')); }
+std::string_view GetCommandName(std::string_view request) { return request.substr(0, request.find('|')); }
 
 Parameters GetParameters(const std::string& request) {
     Trace("Parameters of " + request);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nelko {
@@ -9,7 +10,7 @@ namespace nelko {
 using Parameters = std::vector<std::string>;
 
 // The text before the first "|", or the whole request when it has none.
-std::string GetCommandName(const std::string& request);
+std::string_view GetCommandName(std::string_view request);
 
 // The texts between consecutive "|" characters; what follows the last "|" is not a
 // parameter. Traces "Parameters of " + request first.

@@ -184,10 +184,6 @@ void FormatLogLine(const platform::LocalTime& time, const std::string& message, 
     out.push_back('\n');
 }
 
-void WriteLogLine(LogStream& stream, const std::string& message) {
-    if (stream.IsOpen()) WriteWithSeam(stream, TestSeam(), message);
-}
-
 // One write, as for every other entry: another process's entry must not land between the
 // text and its line end.
 void WriteLogRawLine(LogStream& stream, const std::string& text) {

@@ -49,8 +49,6 @@ private:
 
 std::string GetLogFilePath();
 LogStream OpenLogFile();
-// One time-stamped line: "DD.MM.YYYY - HH:MM:SS  message" and a line end.
-void WriteLogLine(LogStream& stream, const std::string& message);
 // Text without time stamp, ended with a line end.
 void WriteLogRawLine(LogStream& stream, const std::string& text);
 void CloseLogFile(LogStream& stream);

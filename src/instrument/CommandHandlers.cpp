@@ -1,5 +1,4 @@
 // One handler per table command: count check, conversions, one driver call, rendering.
-#include "command/CommandNames.h"
 #include "command/Conversions.h"
 #include "command/Instrument.h"
 
@@ -19,10 +18,10 @@ Result FromDriverText(const char* text) { return Result::Success(text != nullptr
 }  // namespace
 
 // Handlers without parameters.
-#define NELKO_SIMPLE_HANDLER(command, entry, render)                        \
-    Result Instrument::On##command(const std::string&, const Parameters&) { \
-        if (!DriverLoaded()) return NoDriverLoaded();                       \
-        return render(driver_.entry());                                     \
+#define NELKO_SIMPLE_HANDLER(command, entry, render)    \
+    Result Instrument::On##command(const Parameters&) { \
+        if (!DriverLoaded()) return NoDriverLoaded();   \
+        return render(driver_.entry());                 \
     }
 
 NELKO_SIMPLE_HANDLER(Connect, Connect, FromDriverBool)
@@ -47,12 +46,12 @@ NELKO_SIMPLE_HANDLER(GetLastErrorString, GetLastErrorString, FromDriverText)
 #undef NELKO_SIMPLE_HANDLER
 
 // Handlers with one parameter: `convert` turns parameter 1 into the driver's argument.
-#define NELKO_ONE_PARAMETER_HANDLER(command, convert, render)                          \
-    Result Instrument::On##command(const std::string&, const Parameters& parameters) { \
-        if (parameters.empty()) return MissingParameter();                             \
-        const auto argument = convert(parameters[0]);                                  \
-        if (!DriverLoaded()) return NoDriverLoaded();                                  \
-        return render(driver_.command(argument));                                      \
+#define NELKO_ONE_PARAMETER_HANDLER(command, convert, render)      \
+    Result Instrument::On##command(const Parameters& parameters) { \
+        if (parameters.empty()) return MissingParameter();         \
+        const auto argument = convert(parameters[0]);              \
+        if (!DriverLoaded()) return NoDriverLoaded();              \
+        return render(driver_.command(argument));                  \
     }
 
 namespace {
@@ -69,36 +68,36 @@ NELKO_ONE_PARAMETER_HANDLER(SetCurrentSample, ParseInt, FromDriverBool)
 NELKO_ONE_PARAMETER_HANDLER(Execute, AsText, FromDriverText)
 #undef NELKO_ONE_PARAMETER_HANDLER
 
-Result Instrument::OnHello(const std::string&, const Parameters&) { return Result::Success(CommandNames::Hello); }
+Result Instrument::OnHello(const Parameters&) { return Result::Success("Hello"); }
 
 // The parameter is required although the driver's GetCalMode takes none.
-Result Instrument::OnGetCalMode(const std::string&, const Parameters& parameters) {
+Result Instrument::OnGetCalMode(const Parameters& parameters) {
     if (parameters.empty()) return MissingParameter();
     if (!DriverLoaded()) return NoDriverLoaded();
     return FromDriverText(driver_.GetCalMode());
 }
 
-Result Instrument::OnSetOption(const std::string&, const Parameters& parameters) {
+Result Instrument::OnSetOption(const Parameters& parameters) {
     if (parameters.size() < 2) return MissingParameter();
     if (!DriverLoaded()) return NoDriverLoaded();
     return FromDriverBool(driver_.SetOption(parameters[0].c_str(), parameters[1].c_str()));
 }
 
 // Parameter 2 is converted before parameter 1.
-#define NELKO_TWO_INDEX_HANDLER(command)                                               \
-    Result Instrument::On##command(const std::string&, const Parameters& parameters) { \
-        if (parameters.size() < 2) return MissingParameter();                          \
-        const std::int32_t second = ParseInt(parameters[1]);                           \
-        const std::int32_t first = ParseInt(parameters[0]);                            \
-        if (!DriverLoaded()) return NoDriverLoaded();                                  \
-        return FromDriverFloat(driver_.command(first, second));                        \
+#define NELKO_TWO_INDEX_HANDLER(command)                           \
+    Result Instrument::On##command(const Parameters& parameters) { \
+        if (parameters.size() < 2) return MissingParameter();      \
+        const std::int32_t second = ParseInt(parameters[1]);       \
+        const std::int32_t first = ParseInt(parameters[0]);        \
+        if (!DriverLoaded()) return NoDriverLoaded();              \
+        return FromDriverFloat(driver_.command(first, second));    \
     }
 
 NELKO_TWO_INDEX_HANDLER(GetSpectralData)
 NELKO_TWO_INDEX_HANDLER(GetSampleData)
 #undef NELKO_TWO_INDEX_HANDLER
 
-Result Instrument::OnGetSpectralDataAll(const std::string&, const Parameters& parameters) {
+Result Instrument::OnGetSpectralDataAll(const Parameters& parameters) {
     constexpr std::int32_t kValueCount = 31;
     if (parameters.empty()) return MissingParameter();
     const std::int32_t first = ParseInt(parameters[0]);

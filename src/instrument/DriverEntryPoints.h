@@ -1,10 +1,26 @@
-// The loaded driver library and its 31 bound functions.
+// The loaded driver library and its bound functions.
 #pragma once
 
-#include "instrument/DriverInterface.h"
+#include <cstdint>
+
+#define NELKO_DRIVER_NO_PROTOTYPES  // the add-in calls drivers through pointers only
+#include "NelkoDriver.h"
 #include "platform/Platform.h"
 
 namespace nelko {
+
+// Drivers return C++ `bool`, but only its low 8 bits are defined by the ABI: a driver
+// built by another compiler may leave garbage in the upper bits of the register. Reading
+// the result as an 8-bit integer and testing it for non-zero accepts every such driver.
+template <typename T>
+struct DriverResult {
+    using Type = T;
+};
+template <>
+struct DriverResult<bool> {
+    using Type = std::uint8_t;
+};
+using DriverBool = DriverResult<bool>::Type;
 
 // Owns the handle of the loaded driver library; empty while no driver is loaded.
 class DriverModule {
@@ -31,8 +47,9 @@ private:
 
 // All null while no driver is loaded, all bound while one is: never partly bound.
 struct DriverEntryPoints {
-#define NELKO_DECLARE_ENTRY_POINT(name, type) type name = nullptr;
-    NELKO_DRIVER_ENTRY_POINTS(NELKO_DECLARE_ENTRY_POINT)
+#define NELKO_DECLARE_ENTRY_POINT(name, result, parameters, arguments) \
+    DriverResult<result>::Type(NELKO_DRIVER_CALL* name) parameters = nullptr;
+    NELKO_DRIVER_FUNCTIONS(NELKO_DECLARE_ENTRY_POINT)
 #undef NELKO_DECLARE_ENTRY_POINT
 };
 

@@ -91,12 +91,12 @@ bool Instrument::LoadDriver(const std::string& name) {
     // Bind into a scratch table first, so the real one is never seen partly bound.
     DriverEntryPoints bound;
     bool complete = true;
-#define NELKO_BIND_ENTRY_POINT(entry, type)                                                         \
-    if (complete) {                                                                                 \
-        bound.entry = reinterpret_cast<type>(platform::FindExport(driverModule_.Handle(), #entry)); \
-        complete = bound.entry != nullptr;                                                          \
+#define NELKO_BIND_ENTRY_POINT(name, result, parameters, arguments)                                               \
+    if (complete) {                                                                                               \
+        bound.name = reinterpret_cast<decltype(bound.name)>(platform::FindExport(driverModule_.Handle(), #name)); \
+        complete = bound.name != nullptr;                                                                         \
     }
-    NELKO_DRIVER_ENTRY_POINTS(NELKO_BIND_ENTRY_POINT)
+    NELKO_DRIVER_FUNCTIONS(NELKO_BIND_ENTRY_POINT)
 #undef NELKO_BIND_ENTRY_POINT
     if (!complete) {
         driverModule_.Release();

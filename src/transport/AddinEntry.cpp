@@ -1,10 +1,10 @@
 // The library's process-wide objects and its two exports.
 //
-// Construction order is fixed on purpose: the command names (inline variables of
-// CommandNames.h, included first), the channel names, then the connection object, whose
-// constructor writes the process's first trace line. The lifetime hooks come last, so
-// "ProcessAttach" follows all of them and "ProcessDetach" precedes their destruction.
-#include "command/CommandNames.h"
+// Construction order is fixed on purpose: the channel names, the request executor, then
+// the connection object, whose constructor writes the process's first trace line. The
+// lifetime hooks come last, so "ProcessAttach" follows all of them and "ProcessDetach"
+// precedes their destruction.
+#include "command/RequestExecutor.h"
 #include "diagnostics/TraceLog.h"
 #include "platform/Exports.h"
 #include "platform/Platform.h"
@@ -19,7 +19,8 @@ const std::string DataChannelName{"NlkDta1"};
 
 namespace {
 
-VirtualChannelRDP theVirtualChannel;
+RequestExecutor theRequests;
+VirtualChannelRDP theVirtualChannel(theRequests);
 
 void OnProcessAttach() { Trace("ProcessAttach"); }
 void OnProcessDetach() { Trace("ProcessDetach"); }
@@ -51,7 +52,7 @@ NELKO_ADDIN_EXPORT void SimulationExecute(const char* request, char* buffer, std
         static const std::string traceText("SimulationExecute");
         nelko::Trace(traceText);
         if (request != nullptr) {
-            const std::string response = nelko::TheVirtualChannel().ExecuteRequest(request);
+            const std::string response = nelko::theRequests.Execute(request);
             if (buffer != nullptr && response.size() < bufferSize) {
                 std::memcpy(buffer, response.c_str(), response.size() + 1);
                 delivered = static_cast<std::uint32_t>(response.size());

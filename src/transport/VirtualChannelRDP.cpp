@@ -3,7 +3,7 @@
 #include <cstring>
 #include <exception>
 
-#include "command/Instrument.h"
+#include "command/RequestExecutor.h"
 #include "diagnostics/TraceLog.h"
 #include "platform/Platform.h"
 
@@ -13,15 +13,19 @@ namespace {
 constexpr ULONG kChannelOptions = CHANNEL_OPTION_ENCRYPT_RDP | CHANNEL_OPTION_PRI_MED | CHANNEL_OPTION_COMPRESS_RDP;
 static_assert(kChannelOptions == 0x44800000, "channel options");
 
-const char* WriteFailureName(UINT code) {
+// The trace line of a write the client refused. Other codes than these end the line in
+// "?]": servers' log parsers may match that text as it stands.
+std::string WriteFailureTrace(UINT code) {
+    const char* name = nullptr;
     switch (code) {
-        case CHANNEL_RC_NOT_CONNECTED: return "CHANNEL_RC_NOT_CONNECTED)";
-        case CHANNEL_RC_BAD_CHANNEL_HANDLE: return "CHANNEL_RC_BAD_CHANNEL_HANDLE)";
-        case CHANNEL_RC_NO_MEMORY: return "CHANNEL_RC_NO_MEMORY)";
-        case CHANNEL_RC_NULL_DATA: return "CHANNEL_RC_NULL_DATA)";
-        case CHANNEL_RC_ZERO_LENGTH: return "CHANNEL_RC_ZERO_LENGTH)";
-        default: return "?]";  // Servers' log parsers may match this text as it stands.
+        case CHANNEL_RC_NOT_CONNECTED: name = "CHANNEL_RC_NOT_CONNECTED"; break;
+        case CHANNEL_RC_BAD_CHANNEL_HANDLE: name = "CHANNEL_RC_BAD_CHANNEL_HANDLE"; break;
+        case CHANNEL_RC_NO_MEMORY: name = "CHANNEL_RC_NO_MEMORY"; break;
+        case CHANNEL_RC_NULL_DATA: name = "CHANNEL_RC_NULL_DATA"; break;
+        case CHANNEL_RC_ZERO_LENGTH: name = "CHANNEL_RC_ZERO_LENGTH"; break;
+        default: break;
     }
+    return std::string("! Sending response failed (") + (name != nullptr ? std::string(name) + ")" : "?]");
 }
 
 // The name of a client's return code, for the trace of a channel that did not open.
@@ -89,12 +93,11 @@ std::string ChannelDataToString(const void* data, std::uint32_t count) {
     return text;
 }
 
-VirtualChannelRDP::VirtualChannelRDP() { Trace(std::string("VirtualChannelRDP (") + __DATE__ + __TIME__ + " R)"); }
-
-VirtualChannelRDP::~VirtualChannelRDP() {
-    delete instrument;
-    Trace("~VirtualChannelRDP");
+VirtualChannelRDP::VirtualChannelRDP(RequestExecutor& requests) : requests_(requests) {
+    Trace(std::string("VirtualChannelRDP (") + __DATE__ + __TIME__ + " R)");
 }
+
+VirtualChannelRDP::~VirtualChannelRDP() { Trace("~VirtualChannelRDP"); }
 
 bool VirtualChannelRDP::Init(PCHANNEL_ENTRY_POINTS entryPoints) {
     {
@@ -164,13 +167,7 @@ void VirtualChannelRDP::OnVirtualChannelClientConnected(ChannelSession& session)
 void VirtualChannelRDP::OnVirtualChannelDataReceived(ChannelSession& session, const std::string& request) {
     Trace("OnVirtualChannelDataReceived");
     Trace("--> " + request);
-    session.SendResponse(ExecuteRequest(request));
-}
-
-std::string VirtualChannelRDP::ExecuteRequest(const std::string& request) {
-    const std::lock_guard<std::recursive_mutex> lock(requestMutex_);
-    if (instrument == nullptr) instrument = new Instrument();
-    return instrument->Execute(request).ToString();
+    session.SendResponse(requests_.Execute(request));
 }
 
 void ChannelSession::OnConnected() {
@@ -289,7 +286,7 @@ void ChannelSession::SendResponse(const std::string& response) {
     const UINT code = WriteChannel(dataHandle, buffer, static_cast<ULONG>(response.size()), ticket);
     if (code == CHANNEL_RC_OK) return;
     OnWriteFinished(ticket);
-    Trace(std::string("! Sending response failed (") + WriteFailureName(code));
+    Trace(WriteFailureTrace(code));
 }
 
 void ChannelSession::AdoptPendingWrites(ChannelSession& from) {

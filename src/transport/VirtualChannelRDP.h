@@ -14,7 +14,7 @@
 
 namespace nelko {
 
-class Instrument;
+class RequestExecutor;
 
 extern const std::string CommandChannelName;  // "NlkCmd1"
 extern const std::string DataChannelName;     // "NlkDta1"
@@ -84,7 +84,7 @@ public:
     // The longest request accepted; a longer message is discarded unexecuted.
     static constexpr std::size_t MaxRequestLength = std::size_t{1024} * 1024;
 
-    VirtualChannelRDP();
+    explicit VirtualChannelRDP(RequestExecutor& requests);
     ~VirtualChannelRDP();
     VirtualChannelRDP(const VirtualChannelRDP&) = delete;
     VirtualChannelRDP& operator=(const VirtualChannelRDP&) = delete;
@@ -97,7 +97,6 @@ public:
     bool InitVirtualChannels(ChannelSession& session);
     void OnVirtualChannelClientConnected(ChannelSession& session);
     void OnVirtualChannelDataReceived(ChannelSession& session, const std::string& request);
-    std::string ExecuteRequest(const std::string& request);
 
     // The session the plain entry registered last, if any: the plain callbacks' target.
     ChannelSession* PlainSession();
@@ -107,13 +106,8 @@ public:
     void SetMaxRequestLengthForTesting(std::size_t length) { maxRequestLength_ = length; }
 
 private:
-    Instrument* instrument = nullptr;  // created by the first request
+    RequestExecutor& requests_;
     std::size_t maxRequestLength_ = MaxRequestLength;
-    // One request at a time, whichever path or connection brought it: "Init" unloads the
-    // driver another request may be inside, and the first request creates `instrument`.
-    // Recursive: a driver may call SimulationExecute from inside a command, on the thread
-    // that holds it.
-    std::recursive_mutex requestMutex_;
 
     // Sessions live as long as the library: a client may still deliver a late event to a
     // connection it has ended.

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedInstrument.h"
+#include "SimulatedDevice.h"
 
 namespace {
 
 using nelko::simulator::ErrorCode;
-using nelko::simulator::Instrument;
 using nelko::simulator::kAngleCount;
 using nelko::simulator::kSampleCapacity;
 using nelko::simulator::kWavelengthCount;
+using nelko::simulator::SimulatedDevice;
 
 constexpr int kNotCalibrated = 0, kInProgress = 1, kCalibrated = 2, kAborted = 3;
 
@@ -21,24 +21,24 @@ int Code(ErrorCode code) { return static_cast<int>(code); }
 bool Empty(const char* text) { return text != nullptr && *text == '\0'; }
 bool Is(const char* text, const char* expected) { return text != nullptr && std::string(text) == expected; }
 
-void CalibrateFully(Instrument& dev) {
+void CalibrateFully(SimulatedDevice& dev) {
     ASSERT_TRUE(dev.Connect() && dev.Calibrate());
     for (const char* step : {"Black", "White", "Green"}) ASSERT_TRUE(dev.CalibrateStep(step)) << step;
 }
 
-std::vector<float> Curve(Instrument& dev, int angle) {
+std::vector<float> Curve(SimulatedDevice& dev, int angle) {
     std::vector<float> values(kWavelengthCount);
     for (int w = 0; w < kWavelengthCount; ++w) values[w] = dev.GetSpectralData(angle, w);
     return values;
 }
 
-void ExpectError(Instrument& dev, ErrorCode code, const std::string& context = {}) {
+void ExpectError(SimulatedDevice& dev, ErrorCode code, const std::string& context = {}) {
     EXPECT_EQ(dev.GetLastErrorCode(), Code(code)) << context;
     EXPECT_FALSE(Empty(dev.GetLastErrorString())) << context;
 }
 
 TEST(SimulatedDriver, DescribesItsGeometryAndWavelengths) {
-    Instrument dev;
+    SimulatedDevice dev;
     ASSERT_EQ(dev.GetAngles(), 6);
     ASSERT_EQ(dev.GetWavelengths(), 31);
     const std::vector<std::string> angles{"-15", "15", "25", "45", "75", "110"};
@@ -52,13 +52,13 @@ TEST(SimulatedDriver, RefusalsReturnTheRefusalValueAndTheirReason) {
     struct Case {
         const char* call;
         State state;
-        bool (*refused)(Instrument&);  // true when the call gave its refusal value
+        bool (*refused)(SimulatedDevice&);  // true when the call gave its refusal value
         ErrorCode code;
     };
     // clang-format 14 and 19 lay this macro out differently.
     // clang-format off
 #define REFUSAL(state, expr, code) \
-    { #expr, State::state, [](Instrument& d) -> bool { return expr; }, ErrorCode::code }
+    { #expr, State::state, [](SimulatedDevice& d) -> bool { return expr; }, ErrorCode::code }
     // clang-format on
     const std::vector<Case> cases{
         REFUSAL(Disconnected, !d.Measure(), NotConnected),
@@ -90,7 +90,7 @@ TEST(SimulatedDriver, RefusalsReturnTheRefusalValueAndTheirReason) {
     };
 #undef REFUSAL
     for (const auto& c : cases) {
-        Instrument dev;
+        SimulatedDevice dev;
         if (c.state == State::Connected) {
             ASSERT_TRUE(dev.Connect());
         } else if (c.state == State::Measured) {
@@ -103,7 +103,7 @@ TEST(SimulatedDriver, RefusalsReturnTheRefusalValueAndTheirReason) {
 }
 
 TEST(SimulatedDriver, FullCalibrationRunsItsStepsInOrder) {
-    Instrument dev;
+    SimulatedDevice dev;
     ASSERT_TRUE(dev.Connect());
     EXPECT_STREQ(dev.GetCalMode(), "Full");
     EXPECT_STREQ(dev.GetCalSteps(), "Black;White;Green");
@@ -142,7 +142,7 @@ TEST(SimulatedDriver, FullCalibrationRunsItsStepsInOrder) {
 }
 
 TEST(SimulatedDriver, ConfigureAppliesStagedOptions) {
-    Instrument dev;
+    SimulatedDevice dev;
     ASSERT_TRUE(dev.Connect());
     ASSERT_TRUE(dev.SetOption("calmode", "quick"));
     EXPECT_STREQ(dev.GetOption("CalMode"), "Quick");
@@ -166,7 +166,7 @@ TEST(SimulatedDriver, ConfigureAppliesStagedOptions) {
 }
 
 TEST(SimulatedDriver, OptionsRoundTripInTheirCanonicalSpelling) {
-    Instrument dev;
+    SimulatedDevice dev;
     EXPECT_STREQ(dev.GetAvailableSettings(), "Illuminant;Observer;Aperture;SpecularMode;CalMode");
     struct Case {
         const char *setting, *options, *written, *readBack;
@@ -190,7 +190,7 @@ TEST(SimulatedDriver, OptionsRoundTripInTheirCanonicalSpelling) {
 }
 
 TEST(SimulatedDriver, SampleStoreKeepsEveryMeasurement) {
-    Instrument dev;
+    SimulatedDevice dev;
     CalibrateFully(dev);
     std::vector<float> values;
     for (int i = 0; i < 3; ++i) {
@@ -219,7 +219,7 @@ TEST(SimulatedDriver, SampleStoreKeepsEveryMeasurement) {
 }
 
 TEST(SimulatedDriver, CurvesAreSmoothPercentagesThatFlopWithAngle) {
-    Instrument dev;
+    SimulatedDevice dev;
     CalibrateFully(dev);
     for (int n = 0; n < 20; ++n) {
         ASSERT_TRUE(dev.Measure());
@@ -248,7 +248,7 @@ TEST(SimulatedDriver, CurvesAreSmoothPercentagesThatFlopWithAngle) {
 }
 
 TEST(SimulatedDriver, MeasurementsAreReproducibleAndSciAddsSurfaceReflection) {
-    Instrument sce, sci;
+    SimulatedDevice sce, sci;
     CalibrateFully(sce);
     ASSERT_TRUE(sci.SetOption("SpecularMode", "SCI"));
     CalibrateFully(sci);
@@ -259,7 +259,7 @@ TEST(SimulatedDriver, MeasurementsAreReproducibleAndSciAddsSurfaceReflection) {
 }
 
 TEST(SimulatedDriver, LanguageSwitchesErrorTexts) {
-    Instrument dev;
+    SimulatedDevice dev;
     auto notConnectedText = [&] {
         dev.Measure();
         return std::string(dev.GetLastErrorString());
@@ -277,7 +277,7 @@ TEST(SimulatedDriver, LanguageSwitchesErrorTexts) {
 }
 
 TEST(SimulatedDriver, ErrorPersistsUntilTheNextOtherCall) {
-    Instrument dev;
+    SimulatedDevice dev;
     EXPECT_FALSE(dev.Measure());
     const std::string text = dev.GetLastErrorString();
     EXPECT_EQ(dev.GetLastErrorCode(), Code(ErrorCode::NotConnected));
@@ -289,7 +289,7 @@ TEST(SimulatedDriver, ErrorPersistsUntilTheNextOtherCall) {
 }
 
 TEST(SimulatedDriver, ExecuteAnswersKnownCommands) {
-    Instrument dev;
+    SimulatedDevice dev;
     ASSERT_TRUE(dev.Connect());
     const std::vector<std::pair<const char*, const char*>> answers{
         {"SelfTest", "PASS"},

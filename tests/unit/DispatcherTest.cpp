@@ -128,7 +128,7 @@ TEST_F(LogFixture, EveryTableCommandWithoutDriver) {
 
 TEST_F(LogFixture, TableHelloHandlerAnswersLikeTheShortCut) {
     Instrument instrument;
-    EXPECT_EQ(instrument.Commands().at("Hello")("Hello", {}).ToString(), "OK|Hello");
+    EXPECT_EQ(instrument.Commands().at("Hello")({}).ToString(), "OK|Hello");
 }
 
 TEST_F(LogFixture, StaysUsableAfterAFailedCommand) {

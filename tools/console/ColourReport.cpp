@@ -9,7 +9,7 @@ const char* const kColourUnavailable = "";
 namespace {
 
 // A blank, then the number right-aligned in a column wide enough for "-99.99" or "359.9".
-std::string Fixed(double value, int decimals, bool sign = false) {
+std::string Column(double value, int decimals, bool sign = false) {
     char text[64];
     std::snprintf(text, sizeof text, sign ? " %+*.*f" : " %*.*f", decimals + 4, decimals, value);
     return text;
@@ -56,9 +56,9 @@ std::optional<std::string> ColourText(const CheckedCurve& curve, const ColourSet
             return std::nullopt;
         }
         const Colour& c = *result.colour;
-        text += Label(condition) + "X" + Fixed(c.xyz.x, 2) + "  Y" + Fixed(c.xyz.y, 2) + "  Z" + Fixed(c.xyz.z, 2) +
-                "   L*" + Fixed(c.lab.l, 2) + "  a*" + Fixed(c.lab.a, 2) + "  b*" + Fixed(c.lab.b, 2) + "   C*" +
-                Fixed(c.lch.c, 2) + "  h" + Fixed(c.lch.h, 1) + "°\n";
+        text += Label(condition) + "X" + Column(c.xyz.x, 2) + "  Y" + Column(c.xyz.y, 2) + "  Z" + Column(c.xyz.z, 2) +
+                "   L*" + Column(c.lab.l, 2) + "  a*" + Column(c.lab.a, 2) + "  b*" + Column(c.lab.b, 2) + "   C*" +
+                Column(c.lch.c, 2) + "  h" + Column(c.lch.h, 1) + "°\n";
     }
     return text + SrgbLine(curve, settings);
 }
@@ -75,9 +75,9 @@ std::optional<std::string> DifferenceText(const CheckedCurve& reference, const C
         }
         const Lab& l1 = a.colour->lab;
         const Lab& l2 = b.colour->lab;
-        text += Label(condition) + "ΔL*" + Fixed(l2.l - l1.l, 2, true) + "  Δa*" + Fixed(l2.a - l1.a, 2, true) +
-                "  Δb*" + Fixed(l2.b - l1.b, 2, true) + "   ΔE*ab" + Fixed(DeltaEab(l1, l2), 2) + "  ΔE*00" +
-                Fixed(DeltaE00(l1, l2), 2) + "\n";
+        text += Label(condition) + "ΔL*" + Column(l2.l - l1.l, 2, true) + "  Δa*" + Column(l2.a - l1.a, 2, true) +
+                "  Δb*" + Column(l2.b - l1.b, 2, true) + "   ΔE*ab" + Column(DeltaEab(l1, l2), 2) + "  ΔE*00" +
+                Column(DeltaE00(l1, l2), 2) + "\n";
     }
     return text;
 }

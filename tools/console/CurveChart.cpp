@@ -1,31 +1,13 @@
 #include "CurveChart.h"
 
+#include "RequestLine.h"
+
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <vector>
 
 namespace nelko::console {
 namespace {
-
-struct Value {
-    std::string_view text;  // shown as the add-in wrote it, not reformatted
-    double number;
-};
-
-std::optional<std::vector<Value>> ParseValues(std::string_view text) {
-    std::vector<Value> values;
-    while (true) {
-        const std::size_t end = text.find(';');
-        const std::string_view token = text.substr(0, end);
-        double number = 0;
-        const auto result = std::from_chars(token.data(), token.data() + token.size(), number);
-        if (token.empty() || result.ec != std::errc{} || result.ptr != token.data() + token.size()) return std::nullopt;
-        values.push_back({token, number});
-        if (end == std::string_view::npos) return values;
-        text.remove_prefix(end + 1);
-    }
-}
 
 // Eighth blocks U+258F (one eighth) .. U+2589 (seven eighths), then the full block U+2588.
 constexpr const char* kEighths[] = {"", "\u258F", "\u258E", "\u258D", "\u258C", "\u258B", "\u258A", "\u2589"};
@@ -53,29 +35,22 @@ std::string Bar(double fraction, const ChartStyle& style) {
 
 }  // namespace
 
-std::optional<std::vector<double>> ParseNumberList(std::string_view text) {
-    const auto values = ParseValues(text);
-    if (!values) return std::nullopt;
-    std::vector<double> numbers;
-    numbers.reserve(values->size());
-    for (const Value& value : *values) numbers.push_back(value.number);
-    return numbers;
-}
-
 std::optional<std::string> RenderCurveChart(std::string_view text, const ChartStyle& style) {
-    const auto values = ParseValues(text);
-    if (!values || std::any_of(values->begin(), values->end(), [](const Value& v) { return !std::isfinite(v.number); }))
+    const auto values = ParseListedNumbers(text);
+    if (!values ||
+        std::any_of(values->begin(), values->end(), [](const ListedNumber& v) { return !std::isfinite(v.number); }))
         return std::nullopt;
 
-    const auto largest = std::max_element(values->begin(), values->end(),
-                                          [](const Value& a, const Value& b) { return a.number < b.number; });
+    const auto largest =
+        std::max_element(values->begin(), values->end(),
+                         [](const ListedNumber& a, const ListedNumber& b) { return a.number < b.number; });
     const double scale = largest->number;
     std::string chart = "  full bar = ";
     chart += scale > 0 ? largest->text : std::string_view("0 (no positive values)");
     chart += '\n';
 
     int wavelength = style.firstWavelength;
-    for (const Value& value : *values) {
+    for (const ListedNumber& value : *values) {
         const std::string label = std::to_string(wavelength);
         chart.append(label.size() < 5 ? 5 - label.size() : 1, ' ');
         chart += label;

@@ -20,8 +20,4 @@ struct ChartStyle {
 // ';'-separated list of finite numbers.
 std::optional<std::string> RenderCurveChart(std::string_view values, const ChartStyle& style = {});
 
-// The numbers of a ';'-separated list of numbers, "nan" and "inf" included; nothing when
-// the text is not one.
-std::optional<std::vector<double>> ParseNumberList(std::string_view text);
-
 }  // namespace nelko::console

@@ -14,6 +14,7 @@
 
 #include "ColourReport.h"
 #include "ConsoleSystem.h"
+#include "command/Commands.h"
 
 namespace nelko::console {
 namespace fs = std::filesystem;
@@ -96,9 +97,9 @@ int Unusable(const Backend& backend, const std::string& message) {
 
 std::vector<std::string> CommandNames() {
     std::vector<std::string> names{"Init"};
-#define NELKO_DECLARE_HANDLER(name) names.emplace_back(#name);
-#include "command/TableCommands.inc"
-#undef NELKO_DECLARE_HANDLER
+#define NELKO_ADD_COMMAND(name) names.emplace_back(#name);
+    NELKO_TABLE_COMMANDS(NELKO_ADD_COMMAND)
+#undef NELKO_ADD_COMMAND
     if (*kColourUnavailable == '\0') names.insert(names.end(), {":colour", ":compare"});
     return names;
 }

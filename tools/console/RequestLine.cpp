@@ -1,5 +1,7 @@
 #include "RequestLine.h"
 
+#include <charconv>
+
 namespace nelko::console {
 
 std::optional<std::string> RequestOnLine(std::string_view line) {
@@ -14,6 +16,27 @@ std::optional<std::string> RequestOnLine(std::string_view line) {
     return std::string(line.substr(first, last - first + 1));
 }
 
-std::string_view CommandNameOf(std::string_view request) { return request.substr(0, request.find('|')); }
+std::optional<std::vector<ListedNumber>> ParseListedNumbers(std::string_view text) {
+    std::vector<ListedNumber> values;
+    while (true) {
+        const std::size_t end = text.find(';');
+        const std::string_view token = text.substr(0, end);
+        double number = 0;
+        const auto result = std::from_chars(token.data(), token.data() + token.size(), number);
+        if (token.empty() || result.ec != std::errc{} || result.ptr != token.data() + token.size()) return std::nullopt;
+        values.push_back({token, number});
+        if (end == std::string_view::npos) return values;
+        text.remove_prefix(end + 1);
+    }
+}
+
+std::optional<std::vector<double>> ParseNumberList(std::string_view text) {
+    const auto values = ParseListedNumbers(text);
+    if (!values) return std::nullopt;
+    std::vector<double> numbers;
+    numbers.reserve(values->size());
+    for (const ListedNumber& value : *values) numbers.push_back(value.number);
+    return numbers;
+}
 
 }  // namespace nelko::console

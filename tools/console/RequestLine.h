@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nelko::console {
 
@@ -12,7 +13,15 @@ namespace nelko::console {
 // (first non-blank character '#').
 std::optional<std::string> RequestOnLine(std::string_view line);
 
-// The command a request names: the text before its first '|', or all of it.
-std::string_view CommandNameOf(std::string_view request);
+// One value of a ';'-separated list of numbers (a response's values).
+struct ListedNumber {
+    std::string_view text;  // as the add-in wrote it, not reformatted
+    double number;
+};
+
+// The values of such a list, "nan" and "inf" included; nothing when the text is not one.
+std::optional<std::vector<ListedNumber>> ParseListedNumbers(std::string_view text);
+// The same, the numbers alone.
+std::optional<std::vector<double>> ParseNumberList(std::string_view text);
 
 }  // namespace nelko::console

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "RequestLine.h"
+#include "command/RequestText.h"
 
 namespace nelko::console {
 namespace {
@@ -73,7 +74,7 @@ bool Session::RunLine(std::string_view line, const std::string& where) {
     }
 
     out_ << (options_.bareResponses ? "" : "< ") << *response << '\n';
-    const std::string_view command = CommandNameOf(*request);
+    const std::string_view command = GetCommandName(*request);
     if (command == "Measure" && *response == "OK|true") ++measurements_;
     if (command == "GetSpectralDataAll" && StartsWith(*response, kOkWithText)) {
         const std::string values = response->substr(kOkWithText.size());

@@ -33,7 +33,7 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
-std::string Fixed(double value, int decimals = 1) {
+std::string SvgNumber(double value, int decimals = 1) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
@@ -73,32 +73,33 @@ std::string RenderSvgPlot(const std::vector<PlotCurve>& curves, const std::strin
     auto y = [&](double percent) { return kTop + plotHeight - percent / yHigh * plotHeight; };
 
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      Fixed(kWidth, 0) + "\" height=\"" + Fixed(height, 0) + "\" viewBox=\"0 0 " + Fixed(kWidth, 0) +
-                      " " + Fixed(height, 0) + "\" font-family=\"sans-serif\" font-size=\"13\">\n";
+                      SvgNumber(kWidth, 0) + "\" height=\"" + SvgNumber(height, 0) + "\" viewBox=\"0 0 " +
+                      SvgNumber(kWidth, 0) + " " + SvgNumber(height, 0) +
+                      "\" font-family=\"sans-serif\" font-size=\"13\">\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    svg += "<text x=\"" + Fixed(kLeft) + "\" y=\"30\" font-size=\"16\">" + Escaped(title) + "</text>\n";
+    svg += "<text x=\"" + SvgNumber(kLeft) + "\" y=\"30\" font-size=\"16\">" + Escaped(title) + "</text>\n";
 
     // Grid and tick labels.
     for (double v = 0; v <= yHigh + yStep / 2; v += yStep) {
-        svg += "<line x1=\"" + Fixed(kLeft) + "\" x2=\"" + Fixed(kLeft + plotWidth) + "\" y1=\"" + Fixed(y(v)) +
-               "\" y2=\"" + Fixed(y(v)) + "\" stroke=\"#dddddd\"/>\n";
-        svg += "<text x=\"" + Fixed(kLeft - 8) + "\" y=\"" + Fixed(y(v) + 4) + "\" text-anchor=\"end\">" +
-               Fixed(v, yStep < 1 ? 1 : 0) + "</text>\n";
+        svg += "<line x1=\"" + SvgNumber(kLeft) + "\" x2=\"" + SvgNumber(kLeft + plotWidth) + "\" y1=\"" +
+               SvgNumber(y(v)) + "\" y2=\"" + SvgNumber(y(v)) + "\" stroke=\"#dddddd\"/>\n";
+        svg += "<text x=\"" + SvgNumber(kLeft - 8) + "\" y=\"" + SvgNumber(y(v) + 4) + "\" text-anchor=\"end\">" +
+               SvgNumber(v, yStep < 1 ? 1 : 0) + "</text>\n";
     }
     for (double nm = std::ceil(nmLow / xStep) * xStep; nm <= nmHigh + xStep / 1000; nm += xStep) {
-        svg += "<line x1=\"" + Fixed(x(nm)) + "\" x2=\"" + Fixed(x(nm)) + "\" y1=\"" + Fixed(kTop) + "\" y2=\"" +
-               Fixed(kTop + plotHeight) + "\" stroke=\"#dddddd\"/>\n";
-        svg += "<text x=\"" + Fixed(x(nm)) + "\" y=\"" + Fixed(kTop + plotHeight + 20) + "\" text-anchor=\"middle\">" +
-               Fixed(nm, 0) + "</text>\n";
+        svg += "<line x1=\"" + SvgNumber(x(nm)) + "\" x2=\"" + SvgNumber(x(nm)) + "\" y1=\"" + SvgNumber(kTop) +
+               "\" y2=\"" + SvgNumber(kTop + plotHeight) + "\" stroke=\"#dddddd\"/>\n";
+        svg += "<text x=\"" + SvgNumber(x(nm)) + "\" y=\"" + SvgNumber(kTop + plotHeight + 20) +
+               "\" text-anchor=\"middle\">" + SvgNumber(nm, 0) + "</text>\n";
     }
-    svg += "<rect x=\"" + Fixed(kLeft) + "\" y=\"" + Fixed(kTop) + "\" width=\"" + Fixed(plotWidth) + "\" height=\"" +
-           Fixed(plotHeight) + "\" fill=\"none\" stroke=\"black\"/>\n";
-    svg += "<text x=\"" + Fixed(kLeft + plotWidth / 2) + "\" y=\"" + Fixed(kPlotAreaHeight - 15) +
+    svg += "<rect x=\"" + SvgNumber(kLeft) + "\" y=\"" + SvgNumber(kTop) + "\" width=\"" + SvgNumber(plotWidth) +
+           "\" height=\"" + SvgNumber(plotHeight) + "\" fill=\"none\" stroke=\"black\"/>\n";
+    svg += "<text x=\"" + SvgNumber(kLeft + plotWidth / 2) + "\" y=\"" + SvgNumber(kPlotAreaHeight - 15) +
            "\" text-anchor=\"middle\">Wavelength (nm)</text>\n";
-    svg += "<text transform=\"translate(20 " + Fixed(kTop + plotHeight / 2) +
+    svg += "<text transform=\"translate(20 " + SvgNumber(kTop + plotHeight / 2) +
            ") rotate(-90)\" text-anchor=\"middle\">Reflectance (%)</text>\n";
     if (curves.empty())
-        svg += "<text x=\"" + Fixed(kLeft + plotWidth / 2) + "\" y=\"" + Fixed(kTop + plotHeight / 2) +
+        svg += "<text x=\"" + SvgNumber(kLeft + plotWidth / 2) + "\" y=\"" + SvgNumber(kTop + plotHeight / 2) +
                "\" text-anchor=\"middle\">No curves were measured in this session</text>\n";
 
     for (std::size_t i = 0; i < curves.size(); ++i) {
@@ -112,20 +113,20 @@ std::string RenderSvgPlot(const std::vector<PlotCurve>& curves, const std::strin
         svg +=
             "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"2\"" + dashes + " points=\"";
         for (std::size_t j = 0; j < curve.wavelengths.size() && j < curve.percent.size(); ++j)
-            svg += (j ? " " : "") + Fixed(x(curve.wavelengths[j])) + "," + Fixed(y(curve.percent[j]));
+            svg += (j ? " " : "") + SvgNumber(x(curve.wavelengths[j])) + "," + SvgNumber(y(curve.percent[j]));
         svg += "\"><title>" + Escaped(curve.label) + "</title></polyline>\n";
         const std::size_t last = std::min(curve.wavelengths.size(), curve.percent.size());
         if (last > 0)
-            svg += "<text x=\"" + Fixed(x(curve.wavelengths[last - 1]) + 4) + "\" y=\"" +
-                   Fixed(y(curve.percent[last - 1]) + 4) + "\" font-size=\"10\" fill=\"" + colour + "\">" + number +
+            svg += "<text x=\"" + SvgNumber(x(curve.wavelengths[last - 1]) + 4) + "\" y=\"" +
+                   SvgNumber(y(curve.percent[last - 1]) + 4) + "\" font-size=\"10\" fill=\"" + colour + "\">" + number +
                    "</text>\n";
         const double legendY = kTop + 10 + static_cast<double>(i) * kLegendRow;
-        svg += "<line x1=\"" + Fixed(kWidth - kRight + 20) + "\" x2=\"" + Fixed(kWidth - kRight + 45) + "\" y1=\"" +
-               Fixed(legendY) + "\" y2=\"" + Fixed(legendY) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"" +
-               dashes + "/>\n";
-        svg += "<text x=\"" + Fixed(kWidth - kRight + 16) + "\" y=\"" + Fixed(legendY + 4) +
+        svg += "<line x1=\"" + SvgNumber(kWidth - kRight + 20) + "\" x2=\"" + SvgNumber(kWidth - kRight + 45) +
+               "\" y1=\"" + SvgNumber(legendY) + "\" y2=\"" + SvgNumber(legendY) + "\" stroke=\"" + colour +
+               "\" stroke-width=\"2\"" + dashes + "/>\n";
+        svg += "<text x=\"" + SvgNumber(kWidth - kRight + 16) + "\" y=\"" + SvgNumber(legendY + 4) +
                "\" text-anchor=\"end\" font-size=\"10\">" + number + "</text>\n";
-        svg += "<text x=\"" + Fixed(kWidth - kRight + 52) + "\" y=\"" + Fixed(legendY + 4) + "\">" +
+        svg += "<text x=\"" + SvgNumber(kWidth - kRight + 52) + "\" y=\"" + SvgNumber(legendY + 4) + "\">" +
                Escaped(curve.label) + "</text>\n";
     }
     svg += "</svg>\n";

@@ -34,9 +34,9 @@ inline constexpr int kWavelengthStepNm = 10;
 inline constexpr int kSampleCapacity = 100;
 inline constexpr char kListSeparator = ';';
 
-class Instrument {
+class SimulatedDevice {
 public:
-    Instrument();
+    SimulatedDevice();
 
     bool Connect();
     bool Disconnect();

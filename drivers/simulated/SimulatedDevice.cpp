@@ -1,4 +1,4 @@
-#include "SimulatedInstrument.h"
+#include "SimulatedDevice.h"
 
 #include <algorithm>
 #include <cctype>
@@ -102,29 +102,29 @@ float Reflectance(int measurement, int angle, int wavelength, bool specularInclu
 
 }  // namespace
 
-Instrument::Instrument() : pending_(kSettingCount, 0), active_(kSettingCount, 0) {}
+SimulatedDevice::SimulatedDevice() : pending_(kSettingCount, 0), active_(kSettingCount, 0) {}
 
-void Instrument::ResetError() {
+void SimulatedDevice::ResetError() {
     error_ = ErrorCode::None;
     errorText_.clear();
 }
 
-bool Instrument::Fail(ErrorCode code, const std::string& detail) {
+bool SimulatedDevice::Fail(ErrorCode code, const std::string& detail) {
     error_ = code;
     errorText_ = kMessages[german_ ? 1 : 0][static_cast<std::size_t>(code)];
     if (!detail.empty()) errorText_ += " (" + detail + ")";
     return false;
 }
 
-bool Instrument::RequireConnected() { return connected_ || Fail(ErrorCode::NotConnected); }
+bool SimulatedDevice::RequireConnected() { return connected_ || Fail(ErrorCode::NotConnected); }
 
-bool Instrument::Connect() {
+bool SimulatedDevice::Connect() {
     ResetError();
     connected_ = true;
     return true;
 }
 
-bool Instrument::Disconnect() {
+bool SimulatedDevice::Disconnect() {
     ResetError();
     // Half a calibration is worthless once the instrument may have been moved.
     if (calStatus_ == CalStatus::InProgress) calStatus_ = CalStatus::Aborted;
@@ -132,12 +132,12 @@ bool Instrument::Disconnect() {
     return true;
 }
 
-bool Instrument::IsConnected() {
+bool SimulatedDevice::IsConnected() {
     ResetError();
     return connected_;
 }
 
-bool Instrument::SetLanguage(unsigned short language) {
+bool SimulatedDevice::SetLanguage(unsigned short language) {
     ResetError();
     // Windows language ids: the low 10 bits are the language, the rest the region.
     const int primary = language & 0x3FF;
@@ -146,17 +146,17 @@ bool Instrument::SetLanguage(unsigned short language) {
     return true;
 }
 
-int Instrument::GetAngles() {
+int SimulatedDevice::GetAngles() {
     ResetError();
     return kAngleCount;
 }
 
-int Instrument::GetWavelengths() {
+int SimulatedDevice::GetWavelengths() {
     ResetError();
     return kWavelengthCount;
 }
 
-const char* Instrument::GetAngleValue(int index) {
+const char* SimulatedDevice::GetAngleValue(int index) {
     ResetError();
     if (index < 0 || index >= kAngleCount) {
         Fail(ErrorCode::IndexOutOfRange, RangeDetail(kAngleCount));
@@ -165,7 +165,7 @@ const char* Instrument::GetAngleValue(int index) {
     return kAngles[static_cast<std::size_t>(index)].text;
 }
 
-int Instrument::GetWavelengthValue(int index) {
+int SimulatedDevice::GetWavelengthValue(int index) {
     ResetError();
     if (index < 0 || index >= kWavelengthCount) {
         Fail(ErrorCode::IndexOutOfRange, RangeDetail(kWavelengthCount));
@@ -174,12 +174,12 @@ int Instrument::GetWavelengthValue(int index) {
     return kFirstWavelengthNm + kWavelengthStepNm * index;
 }
 
-const char* Instrument::GetSerialNum() {
+const char* SimulatedDevice::GetSerialNum() {
     ResetError();
     return RequireConnected() ? kSerialNumber : "";
 }
 
-bool Instrument::Measure() {
+bool SimulatedDevice::Measure() {
     ResetError();
     if (!RequireConnected()) return false;
     if (calStatus_ == CalStatus::InProgress) return Fail(ErrorCode::CalibrationRunning);
@@ -198,7 +198,7 @@ bool Instrument::Measure() {
     return true;
 }
 
-float Instrument::ReadSpectrum(const Spectrum& spectrum, int angle, int wavelength) {
+float SimulatedDevice::ReadSpectrum(const Spectrum& spectrum, int angle, int wavelength) {
     if (angle < 0 || angle >= kAngleCount) {
         Fail(ErrorCode::IndexOutOfRange, "angle " + RangeDetail(kAngleCount));
         return 0.0f;
@@ -210,7 +210,7 @@ float Instrument::ReadSpectrum(const Spectrum& spectrum, int angle, int waveleng
     return spectrum[static_cast<std::size_t>(angle)][static_cast<std::size_t>(wavelength)];
 }
 
-float Instrument::GetSpectralData(int angle, int wavelength) {
+float SimulatedDevice::GetSpectralData(int angle, int wavelength) {
     ResetError();
     if (!dataReady_) {
         Fail(ErrorCode::NoData);
@@ -219,21 +219,21 @@ float Instrument::GetSpectralData(int angle, int wavelength) {
     return ReadSpectrum(lastMeasurement_, angle, wavelength);
 }
 
-bool Instrument::IsDataReady() {
+bool SimulatedDevice::IsDataReady() {
     ResetError();
     return dataReady_;
 }
 
-int Instrument::GetCalStatus() {
+int SimulatedDevice::GetCalStatus() {
     ResetError();
     return static_cast<int>(calStatus_);
 }
 
-const std::vector<std::string>& Instrument::ActiveCalSteps() const {
+const std::vector<std::string>& SimulatedDevice::ActiveCalSteps() const {
     return CalStepTable()[static_cast<std::size_t>(active_[kCalMode])];
 }
 
-bool Instrument::Calibrate() {
+bool SimulatedDevice::Calibrate() {
     ResetError();
     if (!RequireConnected()) return false;
     if (calStatus_ == CalStatus::InProgress) return Fail(ErrorCode::CalibrationRunning);
@@ -242,18 +242,18 @@ bool Instrument::Calibrate() {
     return true;
 }
 
-const char* Instrument::GetCalSteps() {
+const char* SimulatedDevice::GetCalSteps() {
     ResetError();
     calStepsText_ = Join(ActiveCalSteps());
     return calStepsText_.c_str();
 }
 
-const char* Instrument::GetCalMode() {
+const char* SimulatedDevice::GetCalMode() {
     ResetError();
     return SettingTable()[kCalMode].options[static_cast<std::size_t>(active_[kCalMode])].c_str();
 }
 
-int Instrument::GetCalProgress() {
+int SimulatedDevice::GetCalProgress() {
     ResetError();
     switch (calStatus_) {
         case CalStatus::Calibrated: return 100;
@@ -262,14 +262,14 @@ int Instrument::GetCalProgress() {
     }
 }
 
-bool Instrument::AbortCalibration() {
+bool SimulatedDevice::AbortCalibration() {
     ResetError();
     if (calStatus_ != CalStatus::InProgress) return Fail(ErrorCode::NoCalibrationRunning);
     calStatus_ = CalStatus::Aborted;
     return true;
 }
 
-bool Instrument::CalibrateStep(const char* step) {
+bool SimulatedDevice::CalibrateStep(const char* step) {
     ResetError();
     if (!RequireConnected()) return false;
     if (calStatus_ != CalStatus::InProgress) return Fail(ErrorCode::NoCalibrationRunning);
@@ -280,7 +280,7 @@ bool Instrument::CalibrateStep(const char* step) {
     return true;
 }
 
-bool Instrument::ClearSamples() {
+bool SimulatedDevice::ClearSamples() {
     ResetError();
     samples_.clear();
     currentSample_ = -1;
@@ -288,12 +288,12 @@ bool Instrument::ClearSamples() {
     return true;
 }
 
-int Instrument::GetSampleCount() {
+int SimulatedDevice::GetSampleCount() {
     ResetError();
     return static_cast<int>(samples_.size());
 }
 
-bool Instrument::SetCurrentSample(int index) {
+bool SimulatedDevice::SetCurrentSample(int index) {
     ResetError();
     const int count = static_cast<int>(samples_.size());
     if (count == 0) return Fail(ErrorCode::NoData);
@@ -302,7 +302,7 @@ bool Instrument::SetCurrentSample(int index) {
     return true;
 }
 
-float Instrument::GetSampleData(int angle, int wavelength) {
+float SimulatedDevice::GetSampleData(int angle, int wavelength) {
     ResetError();
     if (currentSample_ < 0) {
         Fail(ErrorCode::NoData);
@@ -311,7 +311,7 @@ float Instrument::GetSampleData(int angle, int wavelength) {
     return ReadSpectrum(samples_[static_cast<std::size_t>(currentSample_)], angle, wavelength);
 }
 
-bool Instrument::Configure() {
+bool SimulatedDevice::Configure() {
     ResetError();
     if (!RequireConnected()) return false;
     if (calStatus_ == CalStatus::InProgress) return Fail(ErrorCode::CalibrationRunning);
@@ -322,7 +322,7 @@ bool Instrument::Configure() {
     return true;
 }
 
-const char* Instrument::GetAvailableSettings() {
+const char* SimulatedDevice::GetAvailableSettings() {
     ResetError();
     std::vector<std::string> names;
     for (const auto& definition : SettingTable()) names.push_back(definition.name);
@@ -330,7 +330,7 @@ const char* Instrument::GetAvailableSettings() {
     return settingsText_.c_str();
 }
 
-const char* Instrument::GetSettingOptions(const char* setting) {
+const char* SimulatedDevice::GetSettingOptions(const char* setting) {
     ResetError();
     const int index = FindSetting(setting);
     if (index < 0) {
@@ -341,7 +341,7 @@ const char* Instrument::GetSettingOptions(const char* setting) {
     return optionsText_.c_str();
 }
 
-const char* Instrument::GetOption(const char* setting) {
+const char* SimulatedDevice::GetOption(const char* setting) {
     ResetError();
     const int index = FindSetting(setting);
     if (index < 0) {
@@ -352,7 +352,7 @@ const char* Instrument::GetOption(const char* setting) {
     return options[static_cast<std::size_t>(pending_[static_cast<std::size_t>(index)])].c_str();
 }
 
-bool Instrument::SetOption(const char* setting, const char* value) {
+bool SimulatedDevice::SetOption(const char* setting, const char* value) {
     ResetError();
     const int index = FindSetting(setting);
     if (index < 0) return Fail(ErrorCode::UnknownSetting);
@@ -366,13 +366,13 @@ bool Instrument::SetOption(const char* setting, const char* value) {
     return Fail(ErrorCode::InvalidOptionValue, Join(options));
 }
 
-int Instrument::GetLastErrorCode() { return static_cast<int>(error_); }
+int SimulatedDevice::GetLastErrorCode() { return static_cast<int>(error_); }
 
-const char* Instrument::GetLastErrorString() {
+const char* SimulatedDevice::GetLastErrorString() {
     return error_ == ErrorCode::None ? kMessages[german_ ? 1 : 0][0] : errorText_.c_str();
 }
 
-const char* Instrument::Execute(const char* command) {
+const char* SimulatedDevice::Execute(const char* command) {
     ResetError();
     const std::string name = Text(command);
     if (SameName(name, "Help")) return "SelfTest;Version;Temperature;Help";
