@@ -1,41 +1,22 @@
 # Header-only Boost for the mingw-w64 cross builds, taken from Debian's /usr/include/boost
-# without putting /usr/include (and with it the Linux system headers) on the include path.
-#
-# Creates ${CMAKE_BINARY_DIR}/boost-include/ holding only the symbolic link
-# "boost -> ${NELKO_BOOST_HEADERS}", plus a generated package configuration in
+# through a link (NelkoSystemHeaders.cmake), plus a generated package configuration in
 # ${CMAKE_BINARY_DIR}/boost-cmake/, so that find_package(Boost [version]) finds it in
 # module mode (Boost_INCLUDE_DIR) and in config mode (Boost_DIR). Both define the imported
 # target Boost::headers (and Boost::boost), whose include folder consumers get as a SYSTEM
-# include (-isystem), so -Wall -Wextra -Wpedantic -Werror apply to our code only.
-# Only header-only libraries are available: components with binaries are reported missing.
+# include (-isystem). Only header-only libraries are available: components with binaries
+# are reported missing.
 #
 # The toolchain files include this file; a project may include it itself as well.
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/NelkoSystemHeaders.cmake)
 
 set(NELKO_BOOST_HEADERS "/usr/include/boost" CACHE PATH
   "Folder of the Boost headers (with version.hpp) that the cross build links to")
 if(NOT EXISTS "${NELKO_BOOST_HEADERS}/version.hpp")
   message(FATAL_ERROR "No Boost headers in ${NELKO_BOOST_HEADERS} (Debian: apt-get install libboost-dev)")
 endif()
-
-set(_nelko_boost_include "${CMAKE_BINARY_DIR}/boost-include")
-set(_nelko_boost_link "${_nelko_boost_include}/boost")
-file(MAKE_DIRECTORY "${_nelko_boost_include}")
-if(IS_SYMLINK "${_nelko_boost_link}")
-  file(READ_SYMLINK "${_nelko_boost_link}" _nelko_boost_target)
-  if(NOT _nelko_boost_target STREQUAL NELKO_BOOST_HEADERS)
-    file(REMOVE "${_nelko_boost_link}")
-  endif()
-endif()
-if(NOT IS_SYMLINK "${_nelko_boost_link}")
-  if(EXISTS "${_nelko_boost_link}")
-    message(FATAL_ERROR "${_nelko_boost_link} exists and is not a symbolic link")
-  endif()
-  file(CREATE_LINK "${NELKO_BOOST_HEADERS}" "${_nelko_boost_link}" SYMBOLIC RESULT _nelko_result)
-  if(NOT _nelko_result EQUAL 0)
-    message(FATAL_ERROR "Cannot create ${_nelko_boost_link}: ${_nelko_result}")
-  endif()
-endif()
+nelko_link_system_headers(boost "${NELKO_BOOST_HEADERS}")
+set(_nelko_boost_include "${NELKO_SYSTEM_HEADERS}")
 
 file(STRINGS "${NELKO_BOOST_HEADERS}/version.hpp" _nelko_boost_version
   REGEX "^#define[ \t]+BOOST_VERSION[ \t]+[0-9]+")
@@ -91,11 +72,8 @@ set(Boost_INCLUDE_DIR "${_nelko_boost_include}" CACHE PATH "Boost include folder
 set(Boost_NO_SYSTEM_PATHS ON)
 
 unset(_nelko_boost_include)
-unset(_nelko_boost_link)
-unset(_nelko_boost_target)
 unset(_nelko_boost_version)
 unset(_nelko_boost_major)
 unset(_nelko_boost_minor)
 unset(_nelko_boost_patch)
 unset(_nelko_boost_cmake)
-unset(_nelko_result)

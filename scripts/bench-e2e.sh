@@ -11,14 +11,11 @@
 #   CLIENT  xfreerdp and/or xfreerdp3, one table each (default: xfreerdp)
 # Environment: BENCH_BUILD_DIR (default build/bench), NELKO_JOBS.
 # Exit: 0 when all sessions ran; 77 when the machine lacks what the rig needs.
-set -uo pipefail
-cd "$(dirname "$0")/.." || exit 2
-root=$PWD
+source "$(dirname "$0")/preamble.sh"
 count=${1:-2000}
 shift $(($# > 0 ? 1 : 0))
 clients=("${@:-xfreerdp}")
 warmup=200
-jobs=${NELKO_JOBS:-$(nproc)}
 build=${BENCH_BUILD_DIR:-$root/build/bench}
 bin=$build/bin
 

@@ -9,10 +9,7 @@
 # Usage: scripts/bench.sh [--quick] [-- EXTRA_GOOGLE_BENCHMARK_FLAGS...]
 #   --quick   3 repetitions and 200,000 requests for the memory figure (under a minute)
 # Environment: BENCH_BUILD_DIR (default build/bench), NELKO_JOBS.
-set -uo pipefail
-cd "$(dirname "$0")/.." || exit 2
-root=$PWD
-jobs=${NELKO_JOBS:-$(nproc)}
+source "$(dirname "$0")/preamble.sh"
 build=${BENCH_BUILD_DIR:-$root/build/bench}
 repetitions=5
 memory_requests=1000000

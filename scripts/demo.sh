@@ -3,9 +3,8 @@
 # calibration and measurement session through the add-in's local entry, with the colour of
 # each curve, the difference between the two measurements and an SVG plot of the curves.
 # Installs the Debian packages it needs when they are missing (as root).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/preamble.sh"
+set -e
 
 bash scripts/install-deps.sh core
 cmake -S "$root" -B "$root/build/demo" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_BUILD_TESTS=OFF >/dev/null

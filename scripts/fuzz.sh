@@ -5,38 +5,26 @@
 # Exits non-zero when a program reports a crash, a leak, a timeout or a broken invariant;
 # the inputs that caused it are kept in build/fuzz/findings/<target>/.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]   (default: 60 s, every target)
-set -uo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/preamble.sh"
+source "$root/scripts/fuzz-common.sh"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(fuzz_request fuzz_channel_events fuzz_init_names)
-jobs=${NELKO_JOBS:-$(nproc)}
-build=$root/build/fuzz
-
-bash scripts/install-deps.sh core test analysis e2e || exit 1
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DNELKO_SANITIZE=ON -DNELKO_FUZZ=ON >/dev/null || exit 1
-cmake --build "$build" -j"$jobs" --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1 ||
-  { tail -40 "$build/fuzz-build.log"; exit 1; }
+[[ ${#targets[@]} -gt 0 ]] || targets=("${fuzz_targets[@]}")
+build_fuzzers "${targets[@]}"
 
 runs=$build/runs
 rm -rf "$runs"
-declare -A dictionaries=([fuzz_request]=requests.dict [fuzz_channel_events]=requests.dict [fuzz_init_names]=names.dict)
 pids=()
 for target in "${targets[@]}"; do
   work=$runs/$target
   mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
   cp "$root/tests/fuzz/corpus/$target/"* "$work/corpus/"
-  dictionary=()
-  [[ -n "${dictionaries[$target]:-}" ]] && dictionary=(-dict="$root/tests/fuzz/${dictionaries[$target]}")
-  # Each harness makes its private tree (drivers) below TMPDIR. Leaks are looked for at
-  # exit rather than after every input (a third of the time).
-  TMPDIR="$work/tmp" ASAN_OPTIONS=detect_leaks=1 \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$build/bin/$target" -detect_leaks=0 \
-    -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 -print_final_stats=1 \
-    "${dictionary[@]}" -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/output.log" 2>&1 &
+  # Each harness makes its private tree (drivers) below TMPDIR.
+  # shellcheck disable=SC2046  # one option a line, none with blanks
+  TMPDIR="$work/tmp" ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$build/bin/$target" $(fuzz_options "$target" "$work/artifacts") -max_total_time="$seconds" \
+    -print_final_stats=1 "$work/corpus" >"$work/output.log" 2>&1 &
   pids+=($!)
 done
 
@@ -59,11 +47,7 @@ done
 
 for target in "${targets[@]}"; do
   work=$runs/$target
-  if compgen -G "$work/artifacts/*" >/dev/null; then
-    mkdir -p "$build/findings/$target"
-    cp "$work/artifacts/"* "$build/findings/$target/"
-    echo
-    echo "=== $target: findings in build/fuzz/findings/$target/ (replay: build/fuzz/bin/$target FILE)"
+  if keep_findings "$target" "$work/artifacts"; then
     grep -E 'ERROR:|invariant broken|set-up|SUMMARY|runtime error|deadly signal' "$work/output.log" | head -20
   elif ! grep -q '^stat::number_of_executed_units' "$work/output.log"; then
     echo

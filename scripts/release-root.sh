@@ -9,9 +9,7 @@
 # Usage: release-root.sh STAGE...   (stages of scripts/test.sh, e.g. linux deb)
 # Environment: NELKO_RELEASE_ROOTS (default /var/cache/nelko/roots), NELKO_JOBS.
 # Exit: the inner test command's status; 77 when this machine cannot run it (reason printed).
-set -uo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/preamble.sh"
 skip() { echo "release-root: SKIP: $*"; exit 77; }
 
 # shellcheck disable=SC1091  # the machine's own file
