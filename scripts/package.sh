@@ -7,12 +7,16 @@
 #   nelko-remote-VERSION-x64.zip and -x86.zip     the server side, for Windows servers
 # Installs the Debian packages it needs when they are missing (as root).
 # Usage: scripts/package.sh [deb|windows]...   (default: both)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
-jobs=${NELKO_JOBS:-$(nproc)}
+# The packages name the vendor, maintainer and licence of cmake/NelkoVendor.cmake; set
+# NELKO_VENDOR, NELKO_MAINTAINER and NELKO_LICENSE_FILE to give your own.
+source "$(dirname "$0")/preamble.sh"
+set -e
 out=$root/build/packages
 kinds=("$@")
+vendor=()
+for setting in NELKO_VENDOR NELKO_MAINTAINER NELKO_LICENSE_FILE; do
+  if [[ -n ${!setting:-} ]]; then vendor+=("-D$setting=${!setting}"); fi
+done
 [[ ${#kinds[@]} -gt 0 ]] || kinds=(deb windows)
 
 deb() {
@@ -29,7 +33,7 @@ deb() {
   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr -DNELKO_BUILD_TESTS=OFF \
     -DCMAKE_C_FLAGS="$(flag CFLAGS) $cppflags" -DCMAKE_CXX_FLAGS="$(flag CXXFLAGS) $cppflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
-    -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" >/dev/null
+    -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" "${vendor[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && cpack -B "$dir/cpack" >/dev/null)
   mkdir -p "$out"
@@ -44,9 +48,12 @@ windows() {
   rm -f "$out"/*.msi "$out"/*.zip
   for arch in x86_64 i686; do
     dir=$root/build/win-$arch
-    [[ -f $dir/CMakeCache.txt ]] ||
+    if [[ ! -f $dir/CMakeCache.txt ]]; then
       cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo "${vendor[@]}" >/dev/null
+    elif [[ ${#vendor[@]} -gt 0 ]]; then
+      cmake -S "$root" -B "$dir" "${vendor[@]}" >/dev/null
+    fi
     cmake --build "$dir" -j"$jobs" --target nelko_windows_packages
     mkdir -p "$out"
     cp "$dir"/packages/*.msi "$dir"/packages/*.zip "$out/"

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test suite. Installs the Debian packages it needs
 # when they are missing (as root). Usage: scripts/test.sh
-set -uo pipefail
-cd "$(dirname "$0")/.." || exit 2
-root=$PWD
-jobs=${NELKO_JOBS:-$(nproc)}
+source "$(dirname "$0")/preamble.sh"
 
 # The stages to run (NELKO_STAGES, names as in the table at the end; default all) and the
 # package groups they need.
@@ -149,10 +146,10 @@ windows_packages() {
   bash "$root/tests/package/windows-package-test.sh" "$x64" "${x64%.msi}.zip" "$x86" &&
     NELKO_MSI_LOAD=$load32 bash "$root/tests/package/windows-package-test.sh" "$x86" "${x86%.msi}.zip" "$x64" ||
     return 1
-  local zip expected="include/nelko/RemoteConnection.h include/nelko/RemoteInstrument.h include/nelko/nelko_remote.h"
-  expected+=" libnelkoremote.dll.a nelko-remote.exe nelkoremote.dll"
+  local zip expected="copyright.txt include/nelko/RemoteConnection.h include/nelko/RemoteInstrument.h"
+  expected+=" include/nelko/nelko_remote.h libnelkoremote.dll.a nelko-remote.exe nelkoremote.dll"
   for zip in "$packages"/nelko-remote-*-x64.zip "$packages"/nelko-remote-*-x86.zip; do
-    [[ $(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ') == "$expected " ]] ||
+    [[ $(unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort | tr '\n' ' ') == "$expected " ]] ||
       { echo "windows packages: $zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"; return 1; }
   done
   if ((!load32)); then

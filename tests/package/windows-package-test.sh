@@ -59,8 +59,8 @@ attributes=$(table Component | awk -F'\t' '{ print $4 }' | sort -u)
 for a in $attributes; do
   if [[ $arch == x64 ]]; then ((a & 256)) || fail "component not marked 64-bit"; else ((a & 256)) && fail "component marked 64-bit"; fi
 done
-files=$(table File | awk -F'\t' '{ print $3 }' | sort | tr '\n' ' ')
-[[ $files == "NelkoClientDriver.dll NelkoSimulator.dll nelko-console.exe " ]] || fail "files are: $files"
+files=$(table File | awk -F'\t' '{ print $3 }' | LC_ALL=C sort | tr '\n' ' ')
+[[ $files == "NelkoClientDriver.dll NelkoSimulator.dll copyright.txt nelko-console.exe " ]] || fail "files are: $files"
 
 # The files themselves: of this package's bitness.
 msiextract -C "$work/files" "$msi" >/dev/null || fail "msiextract failed"
@@ -72,10 +72,10 @@ for f in NelkoClientDriver.dll NelkoSimulator.dll nelko-console.exe; do
   [[ $(od -An -tx2 -j$((offset + 4)) -N2 "$path" | tr -d ' ') == "$machine" ]] || fail "$f is not a $arch file"
 done
 # The zip: the same files and the .reg template, which names the MSI's install folder.
-[[ $(unzip -Z1 "$zip" | sort | tr '\n' ' ') == "NelkoClientDriver.dll NelkoClientDriver.reg NelkoSimulator.dll nelko-console.exe " ]] ||
+[[ $(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ') == "NelkoClientDriver.dll NelkoClientDriver.reg NelkoSimulator.dll copyright.txt nelko-console.exe " ]] ||
   fail "the zip holds: $(unzip -Z1 "$zip" | tr '\n' ' ')"
 unzip -q -d "$work/zip" "$zip" || fail "cannot unpack $zip"
-for f in NelkoClientDriver.dll NelkoSimulator.dll nelko-console.exe; do
+for f in NelkoClientDriver.dll NelkoSimulator.dll nelko-console.exe copyright.txt; do
   cmp -s "$work/zip/$f" "$(find "$work/files" -name "$f" -type f | head -n 1)" || fail "$f in the zip differs from the MSI's"
 done
 reg_file=$work/zip/NelkoClientDriver.reg
@@ -83,6 +83,10 @@ reg_file=$work/zip/NelkoClientDriver.reg
 reg_path=$(sed -n 's/^"Name"="\(.*\)"\r$/\1/p' "$reg_file" | sed 's/\\\\/\\/g')
 [[ $reg_path == 'C:\Users\YOUR-USER-NAME\AppData\Local\Programs\NelkoClientDriver\NelkoClientDriver.dll' ]] ||
   fail ".reg names $reg_path"
+# One vendor throughout: the copyright holder is the MSI's manufacturer.
+holder=$(sed -n 's/^Copyright (C) [0-9]* \(.*\)\.\r$/\1/p' "$work/zip/copyright.txt")
+[[ -n $holder && $(property Manufacturer) == "$holder" ]] ||
+  fail "the manufacturer is \"$(property Manufacturer)\", copyright.txt names \"$holder\""
 log "tables and files of $(basename "$msi") and $(basename "$zip") OK"
 [[ ${NELKO_MSI_RUN:-1} == 1 ]] || exit 0
 
@@ -135,7 +139,7 @@ trap cleanup EXIT
 older=$work/NelkoClientDriver-older-$arch.msi
 (cd "$(dirname "$(find "$work/files" -name NelkoClientDriver.dll | head -n 1)")" &&
   wixl --arch "$arch" -D Version=0.9.0 -D Arch="$arch" -D SourceDir=. -D ProgramsFolder=Programs \
-    -D InstallFolder=NelkoClientDriver -o "$older" "$root/packaging/windows/NelkoClientDriver.wxs") ||
+    -D InstallFolder=NelkoClientDriver -D Manufacturer="$(property Manufacturer)" -o "$older" "$root/packaging/windows/NelkoClientDriver.wxs") ||
   fail "cannot build the older package"
 installed+=("$older" "$msi" ${other:+"$other"})
 install "$older" || fail "msiexec /i of the older package failed (exit code $?)"
