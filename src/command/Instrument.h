@@ -15,12 +15,11 @@ namespace nelko {
 using CommandHandler = boost::function<Result(const Parameters&)>;
 using CommandTable = std::map<std::string, CommandHandler>;
 
+// Not copyable, as the driver library it holds is not (DriverModule).
 class Instrument {
 public:
     Instrument();
     ~Instrument();
-    Instrument(const Instrument&) = delete;
-    Instrument& operator=(const Instrument&) = delete;
 
     // Turns every exception the request raises, of any type, into a failure Result.
     Result Execute(const std::string& request);

@@ -10,12 +10,11 @@ namespace nelko {
 
 class Instrument;
 
+// Not copyable, as its lock is not.
 class RequestExecutor {
 public:
     RequestExecutor();
     ~RequestExecutor();
-    RequestExecutor(const RequestExecutor&) = delete;
-    RequestExecutor& operator=(const RequestExecutor&) = delete;
 
     // The response text of one request.
     std::string Execute(const std::string& request);
