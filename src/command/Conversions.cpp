@@ -1,6 +1,7 @@
 #include "command/Conversions.h"
 
 #include <boost/lexical_cast/bad_lexical_cast.hpp>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <typeinfo>
@@ -48,26 +49,11 @@ __extension__ using Wide = unsigned __int128;
 constexpr int kMaxFastPrecision = 9;
 constexpr int kMaxFastExponent = 20;
 
-constexpr std::uint64_t kPowersOfTen[20] = {1ull,
-                                            10ull,
-                                            100ull,
-                                            1000ull,
-                                            10000ull,
-                                            100000ull,
-                                            1000000ull,
-                                            10000000ull,
-                                            100000000ull,
-                                            1000000000ull,
-                                            10000000000ull,
-                                            100000000000ull,
-                                            1000000000000ull,
-                                            10000000000000ull,
-                                            100000000000000ull,
-                                            1000000000000000ull,
-                                            10000000000000000ull,
-                                            100000000000000000ull,
-                                            1000000000000000000ull,
-                                            10000000000000000000ull};
+constexpr auto kPowersOfTen = [] {
+    std::array<std::uint64_t, 20> powers{1};
+    for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+    return powers;
+}();
 
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"

@@ -1,8 +1,10 @@
 #include "diagnostics/TraceLog.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 namespace nelko {
@@ -15,8 +17,10 @@ const char kLogFileName[] = "NelkoClientDriver.log";
 // directory. A normal session stays far below it.
 constexpr std::uint64_t kRotationSize = std::uint64_t{64} << 20;
 
-// True until the first open of the process, whether or not that open succeeds: a failed
-// first open must not make a later one wipe the file of an earlier process. Set back only
+// True until the first open of this load of the library, whether or not that open
+// succeeds: a failed first open must not make a later one wipe the file of an earlier
+// process. Whether it empties the log is the platform's to say (a library loaded anew in
+// the same process keeps the log). Set back only
 // under firstOpenMutex, which that first open holds, so that it happens exactly once and
 // no other thread's entry goes into the file before it is emptied.
 std::atomic<bool> firstOpen{true};
@@ -27,52 +31,27 @@ LogTestSeam& TestSeam() {
     return seam;
 }
 
-void AppendPadded(std::string& out, int value, int width) {
-    char digits[16];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    for (auto length = result.ptr - digits; length < width; ++length) out.push_back('0');
-    out.append(digits, result.ptr);
+// "DD.MM.YYYY - HH:MM:SS  ": each field zero-padded to its width; a wider value keeps all
+// its digits. Written into `out`, which has room for kMaxStampLength characters; returns
+// the stamp's length.
+constexpr std::size_t kMaxStampLength = 6 * 11 + 9;
+
+char* PutField(char* out, int value, int width, std::string_view after) {
+    char digits[11];
+    char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    for (auto length = end - digits; length < width; ++length) *out++ = '0';
+    out = std::copy(digits, end, out);
+    return std::copy(after.begin(), after.end(), out);
 }
 
-// "DD.MM.YYYY - HH:MM:SS  ": every entry pays for its time stamp, so the usual case is
-// written digit pair by digit pair instead of through AppendPadded.
-constexpr std::size_t kStampLength = 23;
-
-bool HasPlainStamp(const platform::LocalTime& time) {
-    const auto twoDigits = [](int value) { return value >= 0 && value <= 99; };
-    return time.year >= 0 && time.year <= 9999 && twoDigits(time.month) && twoDigits(time.day) &&
-           twoDigits(time.hour) && twoDigits(time.minute) && twoDigits(time.second);
-}
-
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-void PutTwoDigits(char* out, int value) {
-    const char* const pair = &kDigitPairs[static_cast<std::size_t>(value) * 2];
-    out[0] = pair[0];
-    out[1] = pair[1];
-}
-
-// Only for a time with HasPlainStamp; gives what AppendPadded would.
-void PutStamp(char* out, const platform::LocalTime& time) {
-    PutTwoDigits(out, time.day);
-    out[2] = '.';
-    PutTwoDigits(out + 3, time.month);
-    out[5] = '.';
-    PutTwoDigits(out + 6, time.year / 100);
-    PutTwoDigits(out + 8, time.year % 100);
-    out[10] = ' ';
-    out[11] = '-';
-    out[12] = ' ';
-    PutTwoDigits(out + 13, time.hour);
-    out[15] = ':';
-    PutTwoDigits(out + 16, time.minute);
-    out[18] = ':';
-    PutTwoDigits(out + 19, time.second);
-    out[21] = ' ';
-    out[22] = ' ';
+std::size_t FormatStamp(char* out, const platform::LocalTime& time) {
+    char* end = PutField(out, time.day, 2, ".");
+    end = PutField(end, time.month, 2, ".");
+    end = PutField(end, time.year, 4, " - ");
+    end = PutField(end, time.hour, 2, ":");
+    end = PutField(end, time.minute, 2, ":");
+    end = PutField(end, time.second, 2, "  ");
+    return static_cast<std::size_t>(end - out);
 }
 
 std::string LogDirectory(const LogTestSeam& seam) {
@@ -95,60 +74,41 @@ platform::FileHandle OpenRotated(const std::string& path, std::uint64_t size, st
 }
 
 LogStream OpenPath(const std::string& path, const LogTestSeam& seam) {
-    bool truncate = false;
+    bool opensFirst = false;
     platform::OpenedLogFile opened{platform::kInvalidFile, 0};
     if (firstOpen.load(std::memory_order_acquire)) {
         const std::lock_guard<std::mutex> lock(firstOpenMutex);
-        truncate = firstOpen.load(std::memory_order_relaxed);
-        if (truncate) {
-            opened = platform::OpenLogFileForWriting(path, true);
+        opensFirst = firstOpen.load(std::memory_order_relaxed);
+        if (opensFirst) {
+            opened = platform::OpenLogFileForWriting(path, platform::ClaimFirstLogEntryOfProcess());
             firstOpen.store(false, std::memory_order_release);
         }
     }
-    if (!truncate) opened = platform::OpenLogFileForWriting(path, false);
+    if (!opensFirst) opened = platform::OpenLogFileForWriting(path, false);
     const std::uint64_t limit = seam.rotationSize != 0 ? seam.rotationSize : kRotationSize;
     if (opened.file == platform::kInvalidFile || opened.size < limit) return LogStream(opened.file);
     platform::CloseFile(opened.file);
     return LogStream(OpenRotated(path, opened.size, limit));
 }
 
-// Taken by the thread that uses the cached log path; a thread that finds it taken builds
-// its own path instead of waiting.
-std::atomic_flag logPathBusy = ATOMIC_FLAG_INIT;
-
-// The directory is asked for at every entry, as it may change, but the path is put together
-// again only when it did. Function-local, hence built at the first entry of the process
-// (inside the construction of the add-in's first static object) and destroyed after the
-// last one.
 LogStream OpenWithSeam(const LogTestSeam& seam) {
     if (seam.sink) return LogStream(&seam.sink);
-    static std::string pathDirectory;
-    static std::string path;
-    std::string directory = LogDirectory(seam);
-    if (logPathBusy.test_and_set(std::memory_order_acquire)) return OpenPath(PathInDirectory(directory), seam);
-    struct Release {
-        ~Release() { logPathBusy.clear(std::memory_order_release); }
-    } release;
-    if (path.empty() || directory != pathDirectory) {
-        path = PathInDirectory(directory);
-        pathDirectory = std::move(directory);
-    }
-    return OpenPath(path, seam);
+    return OpenPath(PathInDirectory(LogDirectory(seam)), seam);
 }
 
 void WriteWithSeam(LogStream& stream, const LogTestSeam& seam, const std::string& message) {
     const platform::LocalTime now = seam.clock ? seam.clock() : platform::CurrentLocalTime();
     // Nearly every line fits on the stack: no allocation, and still one write per entry.
     char shortLine[512];
-    if (message.size() < sizeof shortLine - kStampLength && HasPlainStamp(now)) {
-        PutStamp(shortLine, now);
-        message.copy(shortLine + kStampLength, message.size());
-        shortLine[kStampLength + message.size()] = '\n';
-        stream.Write(shortLine, kStampLength + message.size() + 1);
+    const std::size_t stamp = FormatStamp(shortLine, now);
+    if (message.size() < sizeof shortLine - stamp) {
+        message.copy(shortLine + stamp, message.size());
+        shortLine[stamp + message.size()] = '\n';
+        stream.Write(shortLine, stamp + message.size() + 1);
         return;
     }
-    std::string line;
-    FormatLogLine(now, message, line);
+    std::string line(shortLine, stamp);
+    line.append(message).push_back('\n');
     stream.Write(line.data(), line.size());
 }
 
@@ -159,29 +119,9 @@ std::string GetLogFilePath() { return PathInDirectory(LogDirectory(TestSeam()));
 LogStream OpenLogFile() { return OpenWithSeam(TestSeam()); }
 
 void FormatLogLine(const platform::LocalTime& time, const std::string& message, std::string& out) {
-    out.clear();
-    out.reserve(kStampLength + message.size() + 1);
-    if (HasPlainStamp(time)) {
-        out.resize(kStampLength);
-        PutStamp(&out[0], time);
-        out.append(message);
-        out.push_back('\n');
-        return;
-    }
-    AppendPadded(out, time.day, 2);
-    out.push_back('.');
-    AppendPadded(out, time.month, 2);
-    out.push_back('.');
-    AppendPadded(out, time.year, 4);
-    out.append(" - ");
-    AppendPadded(out, time.hour, 2);
-    out.push_back(':');
-    AppendPadded(out, time.minute, 2);
-    out.push_back(':');
-    AppendPadded(out, time.second, 2);
-    out.append("  ");
-    out.append(message);
-    out.push_back('\n');
+    char stamp[kMaxStampLength];
+    out.assign(stamp, FormatStamp(stamp, time));
+    out.append(message).push_back('\n');
 }
 
 // One write, as for every other entry: another process's entry must not land between the
@@ -205,6 +145,9 @@ void Trace(const std::string& message) {
 
 void SetLogTestSeam(LogTestSeam seam) { TestSeam() = std::move(seam); }
 
-void ResetLogFirstOpenForTesting() { firstOpen.store(true); }
+void ResetLogFirstOpenForTesting() {
+    platform::ForgetFirstLogEntryOfProcess();
+    firstOpen.store(true);
+}
 
 }  // namespace nelko

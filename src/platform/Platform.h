@@ -49,6 +49,12 @@ OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate);
 // anew, which they must never rename over the full one. False when the rename was due and
 // could not be done.
 bool RotateLogFile(const std::string& path, const std::string& to, std::uint64_t limit);
+// Claims the process's first log entry, the one that empties the log: true for the first
+// call in a process, false afterwards. The claim outlives the library where a client may
+// unload and load it again in one process (Windows: FreeRDP's client does), so that the
+// first load's lines are kept. Forgetting it is for tests.
+bool ClaimFirstLogEntryOfProcess();
+void ForgetFirstLogEntryOfProcess();
 // Writes all bytes; line feeds become the platform's text-mode line end. What a full disk
 // lets through of an entry is taken back while no other entry has followed it, so that the
 // next entry never continues a fragment.

@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "platform/Platform.h"
 
@@ -22,36 +22,11 @@ std::string TemporaryDirectory() {
     return (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";
 }
 
-// Every trace entry asks for the time, and localtime_r costs as much as the rest of the
-// entry's own work. Within one second the answer cannot change: localtime_r reads the zone
-// rules only once per process (a later tzset() by the host takes effect from the next
-// second on). A thread that finds the cache taken by another simply does without it.
-namespace {
-std::atomic_flag localTimeBusy = ATOMIC_FLAG_INIT;
-std::time_t localTimeSecond = 0;
-bool localTimeValid = false;
-LocalTime localTimeCached{};
-}  // namespace
-
 LocalTime CurrentLocalTime() {
     const std::time_t now = std::time(nullptr);
-    if (!localTimeBusy.test_and_set(std::memory_order_acquire)) {
-        const bool hit = localTimeValid && localTimeSecond == now;
-        const LocalTime cached = localTimeCached;
-        localTimeBusy.clear(std::memory_order_release);
-        if (hit) return cached;
-    }
     std::tm parts{};
     localtime_r(&now, &parts);
-    const LocalTime time{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-                         parts.tm_hour,        parts.tm_min,     parts.tm_sec};
-    if (!localTimeBusy.test_and_set(std::memory_order_acquire)) {
-        localTimeSecond = now;
-        localTimeCached = time;
-        localTimeValid = true;
-        localTimeBusy.clear(std::memory_order_release);
-    }
-    return time;
+    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
 }
 
 namespace {
@@ -127,6 +102,17 @@ void TakeBackFragment(int fd, off_t start, std::size_t written) {
 }
 
 }  // namespace
+
+// Within one load of the library: FreeRDP loads the plug-in once a process, and the
+// environment, the one mark that would outlive dlclose, is not safe to change while the
+// client's other threads may read it.
+namespace {
+bool firstLogEntryClaimed = false;  // guarded by the trace log's first-open lock
+}  // namespace
+
+bool ClaimFirstLogEntryOfProcess() { return !std::exchange(firstLogEntryClaimed, true); }
+
+void ForgetFirstLogEntryOfProcess() { firstLogEntryClaimed = false; }
 
 OpenedLogFile OpenLogFileForWriting(const std::string& path, bool truncate) {
     std::uint64_t size = 0;

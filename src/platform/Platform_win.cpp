@@ -27,6 +27,23 @@ LocalTime CurrentLocalTime() {
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
+// The mark is a variable of the process's environment, which outlives the DLL. Its value is
+// the process's id: a child process inherits the environment but still starts its own log.
+namespace {
+const char kFirstLogEntryMark[] = "NELKO_CLIENT_DRIVER_LOG_PROCESS";
+}  // namespace
+
+bool ClaimFirstLogEntryOfProcess() {
+    const std::string process = std::to_string(GetCurrentProcessId());
+    char value[16] = {};
+    const DWORD length = GetEnvironmentVariableA(kFirstLogEntryMark, value, sizeof value);
+    if (length > 0 && length < sizeof value && process == value) return false;
+    SetEnvironmentVariableA(kFirstLogEntryMark, process.c_str());
+    return true;
+}
+
+void ForgetFirstLogEntryOfProcess() { SetEnvironmentVariableA(kFirstLogEntryMark, nullptr); }
+
 // Text mode turns each line feed into CR LF; sharing stays unrestricted so other
 // programs can read the log while the client runs. Always appending, also after emptying:
 // an entry of another thread that opened in between is then never overwritten.

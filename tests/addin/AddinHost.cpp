@@ -2,6 +2,7 @@
 //   entry          call VirtualChannelEntry with a stand-in client
 //   run:REQUEST    run one request through SimulationExecute
 //   thread:REQUEST the same on a thread of its own, as a client's channel thread does
+//   reload         unload the add-in and load it again, as FreeRDP's Windows client does
 // Exit code 0 when the library loaded, ran and really went away at unload, together
 // with any driver it had loaded; 6 when it still runs after a minute (it hung).
 #include <chrono>
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
                 } else {
                     std::thread(run).join();
                 }
+            } else if (step == "reload") {
+                library.Unload();
+                if (!library.Load()) return 2;
             } else {
                 return 4;
             }

@@ -9,6 +9,12 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+#if defined(_WIN32)
+constexpr bool kLogKeptAcrossLoads = true;
+#else
+constexpr bool kLogKeptAcrossLoads = false;
+#endif
+
 class LifetimeTest : public ::testing::Test {
 protected:
     std::vector<std::string> RunHost(const std::vector<std::string>& steps, int expectedExit = 0) {
@@ -29,6 +35,18 @@ TEST_F(LifetimeTest, LoadAndUnloadWithoutEntry) {
     EXPECT_EQ(lines[0].size(), std::string("VirtualChannelRDP (Jul 11 201613:06:31 R)").size());
     EXPECT_EQ(lines[0].substr(lines[0].size() - 3), " R)");
     EXPECT_EQ(Lines(lines.begin() + 1, lines.end()), (Lines{"ProcessAttach", "ProcessDetach", "~VirtualChannelRDP"}));
+}
+
+// One log for the whole process where a client may load the library again (Windows: FreeRDP's
+// client looks for the extended entry first, unloads the DLL and loads it again); on Linux,
+// where FreeRDP loads the plug-in once, a new load starts the log anew.
+TEST_F(LifetimeTest, LoadingAgainInOneProcess) {
+    const Lines lines = RunHost({"run:Hello|", "reload", "run:Foo|"});
+    const Lines second{"ProcessAttach", "SimulationExecute", "ProcessDetach", "~VirtualChannelRDP"};
+    Lines both{"ProcessAttach", "SimulationExecute", "Hello -> Hello", "ProcessDetach", "~VirtualChannelRDP"};
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_TRUE(ContainsInOrder(lines, kLogKeptAcrossLoads ? both : second));
+    EXPECT_EQ(ContainsInOrder(lines, {"Hello -> Hello"}), kLogKeptAcrossLoads);
 }
 
 // The host also fails unless the driver library is gone once the add-in is unloaded.
