@@ -140,10 +140,43 @@ void RunInteractively(Session& session, const std::string& inUse, bool quiet) {
     std::cout << std::endl;
 }
 
-int Run(int argc, char** argv, const Backend& backend) {
-    Settings settings;
+// The help's closing paragraphs: input, console commands, exit codes, examples.
+std::string HelpFooter(const std::string& program, const Backend& backend) {
+    return "Without requests or --script, requests come from standard input: typed with line editing\n"
+           "and history at a terminal, else one a line. " +
+           backend.note +
+           "\n\n"
+           "Console commands, typed or in a script: \":colour ANGLE [SAMPLE]\" shows the colour of the\n"
+           "last measurement or of a stored sample at an angle; \":compare A B [ANGLE]\" the difference\n"
+           "of sample B from sample A. Colour is summed over the wavelengths the driver reports\n"
+           "(GetWavelengths) from 380 to 780 nm, the end values held beyond them, with the CIE 1931\n"
+           "2° and 1964 10° observers and the CIE D50 and D65 illuminants.\n"
+           "\n"
+           "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered, or a console\n"
+           "command that failed; 2 usage error, or the " +
+           backend.resources +
+           " cannot be used,\n"
+           "or reading the script or standard input failed.\n"
+           "\n"
+           "Examples:\n"
+           "  " +
+           program +
+           " Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
+           "  " +
+           program +
+           " --chart --script demo-session.txt\n"
+           "  echo \"Hello\" | " +
+           program + " --quiet\n" +
+           (*kColourUnavailable == '\0'
+                ? "  " + program + " --colour --compare 0 1 --plot curves.svg --script demo-session.txt"
+                : "  " + program +
+                      " --plot curves.svg --script demo-session.txt\n\nColour (--colour, --compare, :colour, "
+                      ":compare): " +
+                      std::string(kColourUnavailable) + ".");
+}
+
+void AddOptions(CLI::App& app, Settings& settings, const Backend& backend) {
     const std::string program = backend.program;
-    CLI::App app{backend.description + " Each exchange is shown as \"> REQUEST\" and \"< RESPONSE\".", program};
     app.add_option(
            "requests", settings.requests,
            "Requests to run, in order, before any script, e.g. \"GetSpectralData|0|5|\" (quote the | for the shell)")
@@ -163,38 +196,51 @@ int Run(int argc, char** argv, const Backend& backend) {
         ->type_name("FILE.svg");
     AddColourOptions(app, settings);
     app.set_version_flag("--version", program + " " NELKO_VERSION);
-    app.footer(
-        "Without requests or --script, requests come from standard input: typed with line editing\n"
-        "and history at a terminal, else one a line. " +
-        backend.note +
-        "\n\n"
-        "Console commands, typed or in a script: \":colour ANGLE [SAMPLE]\" shows the colour of the\n"
-        "last measurement or of a stored sample at an angle; \":compare A B [ANGLE]\" the difference\n"
-        "of sample B from sample A. Colour is summed over the wavelengths the driver reports\n"
-        "(GetWavelengths) from 380 to 780 nm, the end values held beyond them, with the CIE 1931\n"
-        "2° and 1964 10° observers and the CIE D50 and D65 illuminants.\n"
-        "\n"
-        "Exit codes: 0 every response OK; 1 an ERROR response, or none delivered, or a console\n"
-        "command that failed; 2 usage error, or the " +
-        backend.resources +
-        " cannot be used,\n"
-        "or reading the script or standard input failed.\n"
-        "\n"
-        "Examples:\n"
-        "  " +
-        program +
-        " Hello \"Init|NelkoSimulator|\" \"Execute|Version|\"\n"
-        "  " +
-        program +
-        " --chart --script demo-session.txt\n"
-        "  echo \"Hello\" | " +
-        program + " --quiet\n" +
-        (*kColourUnavailable == '\0'
-             ? "  " + program + " --colour --compare 0 1 --plot curves.svg --script demo-session.txt"
-             : "  " + program +
-                   " --plot curves.svg --script demo-session.txt\n\nColour (--colour, --compare, :colour, "
-                   ":compare): " +
-                   std::string(kColourUnavailable) + "."));
+    app.footer(HelpFooter(program, backend));
+}
+
+SessionOptions SessionOptionsOf(const Settings& settings, const Backend& backend, bool interactive,
+                                const std::string& plotFile) {
+    SessionOptions options;
+    options.program = backend.program;
+    // Typed requests are seen as they are typed, and an error must not end the session.
+    options.keepGoing = settings.keepGoing || interactive;
+    options.echoRequests = !settings.quiet && !interactive;
+    options.bareResponses = settings.quiet;
+    options.chart = settings.chart;
+    options.chartStyle.unicode = settings.unicode;
+    options.colour = settings.colour;
+    options.colourSettings = ColourSettingsOf(settings);
+    if (settings.reflectance != "auto")
+        options.scale = settings.reflectance == "percent" ? ReflectanceScale::Percent : ReflectanceScale::Fraction;
+    options.plotFile = plotFile;
+    return options;
+}
+
+// The requests of the arguments, then those of the script, of standard input or typed ones,
+// until the session ends. False when reading the script or standard input failed.
+bool RunRequests(Session& session, const Settings& settings, std::FILE* script, bool interactive,
+                 const Backend& backend, std::string& problem) {
+    for (std::size_t i = 0; i < settings.requests.size(); ++i)
+        if (!session.RunLine(settings.requests[i], "argument " + std::to_string(i + 1))) return true;
+    if (script != nullptr) {
+        if (RunStream(session, script, settings.script)) return true;
+        problem = "reading the script " + settings.script + " failed";
+        return false;
+    }
+    if (settings.script == "-" || (settings.requests.empty() && !interactive)) {
+        if (RunStream(session, stdin, "stdin")) return true;
+        problem = "reading standard input failed";
+        return false;
+    }
+    if (interactive) RunInteractively(session, backend.describe(), settings.quiet);
+    return true;
+}
+
+int Run(int argc, char** argv, const Backend& backend) {
+    Settings settings;
+    CLI::App app{backend.description + " Each exchange is shown as \"> REQUEST\" and \"< RESPONSE\".", backend.program};
+    AddOptions(app, settings, backend);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -220,36 +266,10 @@ int Run(int argc, char** argv, const Backend& backend) {
     if (!execute) return Unusable(backend, problem);
 
     const bool interactive = settings.requests.empty() && settings.script.empty() && StandardInputIsTerminal();
-    SessionOptions options;
-    options.program = program;
-    // Typed requests are seen as they are typed, and an error must not end the session.
-    options.keepGoing = settings.keepGoing || interactive;
-    options.echoRequests = !settings.quiet && !interactive;
-    options.bareResponses = settings.quiet;
-    options.chart = settings.chart;
-    options.chartStyle.unicode = settings.unicode;
-    options.colour = settings.colour;
-    options.colourSettings = ColourSettingsOf(settings);
-    if (settings.reflectance != "auto")
-        options.scale = settings.reflectance == "percent" ? ReflectanceScale::Percent : ReflectanceScale::Fraction;
-    options.plotFile = plotFile;
     if (settings.unicode || settings.colour || !settings.compare.empty()) PrepareUnicodeOutput();
-
-    Session session(execute, options, std::cout, std::cerr);
-
-    bool running = true;
-    for (std::size_t i = 0; running && i < settings.requests.size(); ++i)
-        running = session.RunLine(settings.requests[i], "argument " + std::to_string(i + 1));
-    if (running) {
-        if (scriptFile) {
-            if (!RunStream(session, scriptFile.get(), settings.script))
-                return Unusable(backend, "reading the script " + settings.script + " failed");
-        } else if (scriptFromInput || (settings.requests.empty() && !interactive)) {
-            if (!RunStream(session, stdin, "stdin")) return Unusable(backend, "reading standard input failed");
-        } else if (interactive) {
-            RunInteractively(session, backend.describe(), settings.quiet);
-        }
-    }
+    Session session(execute, SessionOptionsOf(settings, backend, interactive, plotFile), std::cout, std::cerr);
+    if (!RunRequests(session, settings, scriptFile.get(), interactive, backend, problem))
+        return Unusable(backend, problem);
     if (!settings.compare.empty())
         session.RunLine(":compare " + std::to_string(settings.compare[0]) + " " + std::to_string(settings.compare[1]),
                         "--compare");
