@@ -1,14 +1,13 @@
 #include "BenchSupport.h"
 
-#include <dirent.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "TestSupport.h"
 
 namespace nelko::bench {
 
@@ -18,76 +17,51 @@ PrivateLogFolder::PrivateLogFolder() {
     pattern += "/nb.XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) return;
     path_ = pattern;
-    ::setenv("TMPDIR", path_.c_str(), 1);
+    test::SetTemporaryDirectoryEnvironment(path_);
 }
 
 PrivateLogFolder::~PrivateLogFolder() {
-    if (path_.empty()) return;
-    if (DIR* dir = ::opendir(path_.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") ::unlink(File(name).c_str());
-        }
-        ::closedir(dir);
-    }
-    ::rmdir(path_.c_str());
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
-bool Addin::Load(std::string& error) {
-    if (library_.Load()) return true;
-    const char* reason = ::dlerror();
-    error = "cannot load " + test::AddinLibraryPath() + " (" + (reason != nullptr ? reason : "exports missing") +
-            "); run from the build's bin folder";
-    return false;
-}
-
-void Addin::Unload() { library_.Unload(); }
-
-std::string Addin::Execute(const char* request) {
-    std::string buffer(kResponseBufferSize, '\0');
-    buffer.resize(ExecuteInto(request, buffer.data(), kResponseBufferSize));
-    return buffer;
+std::unique_ptr<AddinLibrary> LoadAddin(std::string& error) {
+    std::unique_ptr<AddinLibrary> addin = AddinLibrary::Load(support::AddinLibraryPath(), error);
+    if (addin == nullptr) error += "; run from the build's bin folder";
+    return addin;
 }
 
 namespace {
 
-bool Expect(Addin& addin, const char* request, const std::string& expected, std::string& error) {
-    const std::string response = addin.Execute(request);
+bool Expect(const AddinLibrary& addin, const char* request, const std::string& expected, std::string& error) {
+    const std::string response = addin.Execute(request).value_or("");
     if (response == expected) return true;
     error = std::string("\"") + request + "\" answered \"" + response + "\", expected \"" + expected + "\"";
     return false;
 }
 
-template <typename Function>
-Function TestDriverExport(void* library, const char* name) {
-    return reinterpret_cast<Function>(::dlsym(library, name));
-}
-
-// The copy the add-in loaded, not a second one: dlopen of the same path only counts up.
-bool WithLoadedTestDriver(float floatAnswer, bool reset) {
-    void* const library = ::dlopen("./TestDriver.so", RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) return false;
-    const auto resetDriver = TestDriverExport<void (*)()>(library, "TestDriver_Reset");
-    const auto setFloat = TestDriverExport<void (*)(float)>(library, "TestDriver_SetFloat");
-    const bool found = resetDriver != nullptr && setFloat != nullptr;
-    if (found) {
-        if (reset) resetDriver();
-        setFloat(floatAnswer);
-    }
-    ::dlclose(library);
-    return found;
+// The copy the add-in loaded, not a second one.
+bool ResetLoadedTestDriver(float floatAnswer) {
+    const test::TestDriverControl driver = test::TestDriverControl::Attach();
+    if (driver.Reset == nullptr || driver.SetFloat == nullptr) return false;
+    driver.Reset();
+    driver.SetFloat(floatAnswer);
+    return true;
 }
 
 }  // namespace
 
-bool UseBenchDriver(Addin& addin, std::string& error) { return Expect(addin, "Init|BenchDriver|", "OK", error); }
+bool UseBenchDriver(const AddinLibrary& addin, std::string& error) {
+    return Expect(addin, "Init|BenchDriver|", "OK", error);
+}
 
 std::string ExpectedSpectralDataAll(const char* driverName) {
-    const std::string path = std::string("./") + driverName + ".so";
-    void* const library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr) return "(" + path + " is not loaded)";
+    const std::string path = platform::DriverLibraryPath(driverName);
+    if (!test::IsLibraryResident(path)) return "(" + path + " is not loaded)";
+    // A second reference to the add-in's copy, for the lookup only.
+    const platform::LibraryHandle library = platform::OpenLibrary(path);
     using SpectralDataFn = float (*)(int, int);
-    const auto spectralData = reinterpret_cast<SpectralDataFn>(::dlsym(library, "GetSpectralData"));
+    const auto spectralData = reinterpret_cast<SpectralDataFn>(platform::FindExport(library, "GetSpectralData"));
     std::string answer = "OK|";
     for (int wavelength = 0; spectralData != nullptr && wavelength < 31; ++wavelength) {
         if (wavelength > 0) answer += ';';
@@ -97,20 +71,20 @@ std::string ExpectedSpectralDataAll(const char* driverName) {
                           std::chars_format::general, 6);
         answer.append(digits, result.ptr);
     }
-    ::dlclose(library);
+    platform::CloseLibrary(library);
     return answer;
 }
 
-bool UseTestDriver(Addin& addin, float floatAnswer, std::string& error) {
+bool UseTestDriver(const AddinLibrary& addin, float floatAnswer, std::string& error) {
     if (!Expect(addin, "Init|TestDriver|", "OK", error)) return false;
-    if (WithLoadedTestDriver(floatAnswer, true)) return true;
+    if (ResetLoadedTestDriver(floatAnswer)) return true;
     error = "TestDriver.so is loaded but its control exports were not found";
     return false;
 }
 
-void ClearTestDriverRecord(float floatAnswer) { WithLoadedTestDriver(floatAnswer, true); }
+void ClearTestDriverRecord(float floatAnswer) { ResetLoadedTestDriver(floatAnswer); }
 
-bool UseSimulator(Addin& addin, std::string& error) {
+bool UseSimulator(const AddinLibrary& addin, std::string& error) {
     return Expect(addin, "Init|NelkoSimulator|", "OK", error) && Expect(addin, "Connect|", "OK|true", error) &&
            Expect(addin, "Calibrate|", "OK|true", error) &&
            Expect(addin, "GetCalSteps|", "OK|Black;White;Green", error) &&
@@ -123,13 +97,6 @@ void EmptyFile(const std::string& path) {
     // A missing file is as good as an empty one: nothing to report.
     const int ignored = ::truncate(path.c_str(), 0);
     static_cast<void>(ignored);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -5,12 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AddinLibrary.h"
 
 namespace nelko::bench {
+
+using support::AddinLibrary;
 
 // Answers of this size cover every request the benchmarks send; a larger one would show up
 // as length 0, which the callers treat as a failure.
@@ -35,44 +38,28 @@ private:
     std::string path_;
 };
 
-class Addin {
-public:
-    // Loads the add-in from the working directory; `error` says why not.
-    bool Load(std::string& error);
-    void Unload();
-
-    // The response text, or an empty text when none was delivered.
-    std::string Execute(const char* request);
-    // Without copying the answer out: what the timed loops call.
-    std::uint32_t ExecuteInto(const char* request, char* buffer, std::uint32_t size) const {
-        std::uint32_t length = 0;
-        library_.SimulationExecute(request, buffer, size, &length);
-        return length;
-    }
-
-private:
-    test::AddinLibrary library_;
-};
+// The add-in from the working directory; null, with `error` saying why, when it cannot be
+// used.
+std::unique_ptr<AddinLibrary> LoadAddin(std::string& error);
 
 // "Init|BenchDriver|": the driver that answers from constants and records nothing.
-bool UseBenchDriver(Addin& addin, std::string& error);
+bool UseBenchDriver(const AddinLibrary& addin, std::string& error);
 // The answer to "GetSpectralDataAll|0|" worked out independently of the add-in: the loaded
 // driver's 31 values, each as std::to_chars writes it with 6 significant digits.
 std::string ExpectedSpectralDataAll(const char* driverName);
 
 // "Init|TestDriver|", then the driver's float answer, so that value requests format
 // realistic numbers rather than zeros.
-bool UseTestDriver(Addin& addin, float floatAnswer, std::string& error);
+bool UseTestDriver(const AddinLibrary& addin, float floatAnswer, std::string& error);
 // The test driver appends every call to an in-memory record; clearing it keeps a long run
 // from measuring the driver's growing string instead of the add-in. Keeps the float answer.
 void ClearTestDriverRecord(float floatAnswer);
 
 // "Init|NelkoSimulator|", connected, fully calibrated and with one measurement taken.
-bool UseSimulator(Addin& addin, std::string& error);
+bool UseSimulator(const AddinLibrary& addin, std::string& error);
 
 // Empties a file without replacing it, so the next append finds the same inode.
 void EmptyFile(const std::string& path);
-std::string ReadWholeFile(const std::string& path);
 // Lines with their line ends kept.
 std::vector<std::string> SplitLines(const std::string& text);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "BenchSupport.h"
@@ -43,12 +44,11 @@ int main(int argc, char** argv) {
     }
 
     PrivateLogFolder folder;
-    Addin addin;
     std::string error;
+    std::unique_ptr<AddinLibrary> addin;
     if (!folder.Ok()) error = "cannot create a private folder below $TMPDIR";
-    if (!error.empty() || !addin.Load(error) || !UseTestDriver(addin, kFloatAnswer, error)) {
+    if (!error.empty() || (addin = LoadAddin(error)) == nullptr || !UseTestDriver(*addin, kFloatAnswer, error)) {
         std::fprintf(stderr, "nelko_memory_growth: %s\n", error.c_str());
-        addin.Unload();
         return 1;
     }
 
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     const auto run = [&](std::uint64_t count) {
         for (std::uint64_t i = 0; i < count; ++i) {
             const std::size_t which = i % kMix.size();
-            const std::uint32_t length = addin.ExecuteInto(kMix[which], buffer, sizeof buffer);
+            const std::uint32_t length = addin->ExecuteInto(kMix[which], buffer, sizeof buffer);
             if (length != expected[which].size() || std::memcmp(buffer, expected[which].data(), length) != 0) {
                 ++wrong;
             }
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     const std::size_t after = ResidentBytes();
     const std::size_t peak = PeakResidentBytes();
-    addin.Unload();
+    addin.reset();
 
     const long long growth = static_cast<long long>(after) - static_cast<long long>(before);
     const bool met = growth < static_cast<long long>(kGoalBytes);

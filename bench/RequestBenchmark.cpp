@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "TestSupport.h"
 
 namespace nelko::bench {
 namespace {
@@ -94,19 +95,20 @@ public:
             return false;
         }
         floorPath_ = folder_.File("floor.log");
-        return addin_.Load(error) && Use(Driver::Bench, error) && CaptureFloorLines(error);
+        addin_ = LoadAddin(error);
+        return addin_ != nullptr && Use(Driver::Bench, error) && CaptureFloorLines(error);
     }
 
-    void Stop() { addin_.Unload(); }
+    void Stop() { addin_.reset(); }
 
     bool Use(Driver driver, std::string& error) {
         if (loaded_ && driver_ == driver) return true;
         loaded_ = false;
         bool ok = false;
         switch (driver) {
-            case Driver::Bench: ok = UseBenchDriver(addin_, error); break;
-            case Driver::Test: ok = UseTestDriver(addin_, kTestFloatAnswer, error); break;
-            case Driver::Simulator: ok = UseSimulator(addin_, error); break;
+            case Driver::Bench: ok = UseBenchDriver(*addin_, error); break;
+            case Driver::Test: ok = UseTestDriver(*addin_, kTestFloatAnswer, error); break;
+            case Driver::Simulator: ok = UseSimulator(*addin_, error); break;
         }
         if (!ok) return false;
         driver_ = driver;
@@ -120,14 +122,14 @@ public:
         if (driver == Driver::Test) {
             ClearTestDriverRecord(kTestFloatAnswer);
         } else if (driver == Driver::Simulator) {
-            addin_.Execute("ClearSamples|");
-            addin_.Execute("Measure|");
+            addin_->Execute("ClearSamples|");
+            addin_->Execute("Measure|");
         }
         EmptyFile(folder_.LogPath());
         EmptyFile(floorPath_);
     }
 
-    Addin& TheAddin() { return addin_; }
+    const AddinLibrary& TheAddin() const { return *addin_; }
     const std::string& FloorPath() const { return floorPath_; }
     const std::vector<std::string>& FloorLines(std::size_t request) const { return floorLines_[request]; }
     const std::vector<std::string>& FloorMessages(std::size_t request) const { return floorMessages_[request]; }
@@ -139,13 +141,13 @@ private:
         for (std::size_t i = 0; i < kRequests.size(); ++i) {
             const Request& request = kRequests[i];
             EmptyFile(folder_.LogPath());
-            const std::string answer = addin_.Execute(request.text);
+            const std::string answer = addin_->Execute(request.text).value_or("");
             const std::string expected = ExpectedAnswer(Driver::Bench, request);
             if (answer != expected) {
                 error = std::string("\"").append(request.text).append("\" ").append(Mismatch(answer, expected));
                 return false;
             }
-            floorLines_[i] = SplitLines(ReadWholeFile(folder_.LogPath()));
+            floorLines_[i] = SplitLines(test::ReadFile(folder_.LogPath()));
             for (const std::string& line : floorLines_[i]) {
                 floorMessages_[i].push_back(line.substr(kStampLength, line.size() - kStampLength - 1));
             }
@@ -160,7 +162,7 @@ private:
     }
 
     PrivateLogFolder folder_;
-    Addin addin_;
+    std::unique_ptr<AddinLibrary> addin_;
     Driver driver_ = Driver::Bench;
     bool loaded_ = false;
     std::string floorPath_;
@@ -228,7 +230,7 @@ void PairedRequest(benchmark::State& state, Driver driver, std::size_t index) {
         return;
     }
     const Request& request = kRequests[index];
-    const Addin& addin = theBench->TheAddin();
+    const AddinLibrary& addin = theBench->TheAddin();
     const std::vector<std::string>& lines = theBench->FloorLines(index);
     const std::vector<std::string>& messages = theBench->FloorMessages(index);
     const char* const floorPath = theBench->FloorPath().c_str();
@@ -272,7 +274,7 @@ void PairedRequest(benchmark::State& state, Driver driver, std::size_t index) {
     }
 
     theBench->Reset(driver);
-    const std::string answer = theBench->TheAddin().Execute(request.text);
+    const std::string answer = theBench->TheAddin().Execute(request.text).value_or("");
     const std::string expected = ExpectedAnswer(driver, request);
     theBench->Reset(driver);
     if (!answered || answer != expected) {

@@ -15,10 +15,14 @@ namespace nelko::test {
 class AddinFixture : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (library.handle != nullptr) return;
+        if (library != nullptr) return;
         logDir = std::make_unique<TempDir>();
         SetTemporaryDirectoryEnvironment(logDir->Path());
-        ASSERT_TRUE(library.Load()) << AddinLibraryPath();
+        std::string error;
+        // Loaded for the rest of the process, as a client keeps it: no unload among the
+        // process's own exit steps.
+        library = AddinLibrary::Load(AddinLibraryPath(), error).release();
+        ASSERT_NE(library, nullptr) << error;
     }
 
     void SetUp() override { mark = LogText().size(); }
@@ -31,11 +35,11 @@ protected:
     std::string Simulate(const std::string& request, std::uint32_t bufferSize = 1 << 20) {
         std::string buffer(bufferSize, '\x7f');
         std::uint32_t length = 12345;
-        library.SimulationExecute(request.c_str(), buffer.data(), bufferSize, &length);
+        library->SimulationExecute(request.c_str(), buffer.data(), bufferSize, &length);
         return buffer.substr(0, length);
     }
 
-    static inline AddinLibrary library;
+    static inline AddinLibrary* library = nullptr;
     static inline std::unique_ptr<TempDir> logDir;
     std::size_t mark = 0;
 };
@@ -56,9 +60,9 @@ class EntryFixture : public AddinFixture, public ::testing::WithParamInterface<E
 protected:
     static BOOL Enter(StandInClient& client, Entry entry) {
 #if NELKO_ADDIN_EXTENDED_ENTRY
-        if (entry == Entry::Extended) return client.EnterEx(library.VirtualChannelEntryEx);
+        if (entry == Entry::Extended) return client.EnterEx(library->VirtualChannelEntryEx);
 #endif
-        return entry == Entry::Plain ? client.Enter(library.VirtualChannelEntry) : FALSE;
+        return entry == Entry::Plain ? client.Enter(library->VirtualChannelEntry) : FALSE;
     }
     BOOL Enter(StandInClient& client) const { return Enter(client, GetParam()); }
 };

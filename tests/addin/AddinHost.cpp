@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -22,19 +23,19 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::minutes(1));
         std::_Exit(6);
     }).detach();
-    AddinLibrary library;
-    if (!library.Load()) return 2;
+    std::string error;
+    std::unique_ptr<AddinLibrary> library = AddinLibrary::Load(AddinLibraryPath(), error);
+    if (library == nullptr) return 2;
     {
         StandInClient client;
         for (int i = 1; i < argc; ++i) {
             const std::string step = argv[i];
             if (step == "entry") {
-                if (client.Enter(library.VirtualChannelEntry) != TRUE) return 3;
+                if (client.Enter(library->VirtualChannelEntry) != TRUE) return 3;
             } else if (step.rfind("run:", 0) == 0 || step.rfind("thread:", 0) == 0) {
                 const auto run = [&library, request = step.substr(step.find(':') + 1)] {
                     char buffer[4096];
-                    std::uint32_t length = 0;
-                    library.SimulationExecute(request.c_str(), buffer, sizeof buffer, &length);
+                    const std::uint32_t length = library->ExecuteInto(request.c_str(), buffer, sizeof buffer);
                     std::printf("%.*s\n", static_cast<int>(length), buffer);
                 };
                 if (step[0] == 'r') {
@@ -43,14 +44,15 @@ int main(int argc, char** argv) {
                     std::thread(run).join();
                 }
             } else if (step == "reload") {
-                library.Unload();
-                if (!library.Load()) return 2;
+                library.reset();
+                library = AddinLibrary::Load(AddinLibraryPath(), error);
+                if (library == nullptr) return 2;
             } else {
                 return 4;
             }
         }
     }
-    library.Unload();
+    library.reset();
     const bool resident =
         IsLibraryResident(AddinLibraryPath()) || IsLibraryResident("./" + DriverFileName("TestDriver"));
     return resident ? 5 : 0;

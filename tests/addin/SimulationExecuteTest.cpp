@@ -17,12 +17,12 @@ TEST_F(SimulationExecuteTest, AnswersIntoTheCallersBufferWhenItFits) {
 
     std::string buffer(8, '#');
     std::uint32_t length = 99;
-    library.SimulationExecute("Hello", buffer.data(), 8, &length);
+    library->SimulationExecute("Hello", buffer.data(), 8, &length);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(buffer, std::string(8, '#'));
 
     buffer.assign(9, '#');
-    library.SimulationExecute("Hello", buffer.data(), 9, &length);
+    library->SimulationExecute("Hello", buffer.data(), 9, &length);
     EXPECT_EQ(length, 8u);
     EXPECT_EQ(buffer, std::string("OK|Hello\0", 9));
 }
@@ -43,7 +43,7 @@ TEST_F(SimulationExecuteTest, SharesTheInstrumentWithTheChannelAndHasNoLengthLim
     EXPECT_EQ(Simulate("GetSerialNumber|"), "OK|" + text);
 
     StandInClient client;
-    ASSERT_TRUE(client.Enter(library.VirtualChannelEntry));
+    ASSERT_TRUE(client.Enter(library->VirtualChannelEntry));
     client.Connect();
     client.Send("GetCalSteps|");
     EXPECT_EQ(client.writes.back().data, "ERROR|Response too long");
@@ -65,7 +65,7 @@ TEST_F(SimulationExecuteTest, ANonStandardExceptionIsAnsweredOnBothPaths) {
     EXPECT_EQ(Simulate("Measure|"), answer);
 
     StandInClient client;
-    ASSERT_TRUE(client.Enter(library.VirtualChannelEntry));
+    ASSERT_TRUE(client.Enter(library->VirtualChannelEntry));
     client.Connect();
     Mark();
     client.Send("Measure|");
@@ -106,7 +106,7 @@ TEST_F(SimulationExecuteTest, ADriverMayCallBackFromInsideACommand) {
     ASSERT_NE(driver.SetDuringMeasure, nullptr);
     static SimulationExecuteFn simulationExecute;
     static std::string inner;
-    simulationExecute = library.SimulationExecute;
+    simulationExecute = library->SimulationExecute;
     driver.SetDuringMeasure([] {
         char buffer[64] = "";
         std::uint32_t length = 0;
@@ -131,20 +131,20 @@ TEST_F(SimulationExecuteTest, ADriverMayCallBackFromInsideACommand) {
 TEST_F(SimulationExecuteTest, ToleratesNullPointers) {
     char buffer[16] = "untouched";
     std::uint32_t length = 77;
-    library.SimulationExecute(nullptr, buffer, sizeof buffer, &length);
+    library->SimulationExecute(nullptr, buffer, sizeof buffer, &length);
     EXPECT_EQ(length, 0u);
     EXPECT_STREQ(buffer, "untouched");
 
     length = 77;
-    library.SimulationExecute("Hello", nullptr, 0, &length);
+    library->SimulationExecute("Hello", nullptr, 0, &length);
     EXPECT_EQ(length, 0u);
     length = 77;
-    library.SimulationExecute("Hello", nullptr, 100, &length);
+    library->SimulationExecute("Hello", nullptr, 100, &length);
     EXPECT_EQ(length, 0u);
 
-    library.SimulationExecute("Hello", buffer, sizeof buffer, nullptr);
+    library->SimulationExecute("Hello", buffer, sizeof buffer, nullptr);
     EXPECT_STREQ(buffer, "OK|Hello");
-    library.SimulationExecute("Hello", buffer, 0, &length);
+    library->SimulationExecute("Hello", buffer, 0, &length);
     EXPECT_EQ(length, 0u);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AddinLibrary.h"
+#include "TestSupport.h"
 
 namespace nelko::test {
 

@@ -155,7 +155,7 @@ TEST(ExecuteWithGrowingBuffer, DoublesTheBufferUpToTheLargestThenGivesUp) {
     for (const auto& c : cases) {
         fakeResponseLength = c.length;
         offeredSizes.clear();
-        const auto response = ExecuteWithGrowingBuffer(FakeExecute, "Hello");
+        const auto response = support::ExecuteWithGrowingBuffer(FakeExecute, "Hello");
         EXPECT_EQ(offeredSizes, c.offered) << c.length;
         ASSERT_EQ(response.has_value(), c.delivered) << c.length;
         if (response) {

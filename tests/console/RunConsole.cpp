@@ -1,40 +1,20 @@
 #include "RunConsole.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
-#if defined(_WIN32)
-#define popen _popen
-#define pclose _pclose
-#else
-#include <sys/wait.h>
-#endif
+#include "System.h"
 
 namespace fs = std::filesystem;
 
 namespace nelko::test {
 namespace {
 
-#if defined(_WIN32)
-std::string Quote(const std::string& text) { return "\"" + text + "\""; }
-// cmd /c drops the first and the last quote of a line that starts with one.
-std::string ShellLine(const std::string& line) { return "\"" + line + "\""; }
-std::string ChangeDirectory(const std::string& dir) { return "cd /d " + Quote(dir) + " && "; }
-int ExitCode(int status) { return status; }
-#else
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-std::string ShellLine(const std::string& line) { return line; }
-std::string ChangeDirectory(const std::string& dir) { return "cd " + Quote(dir) + " && "; }
-int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
-#endif
+using support::ShellQuote;
 
 std::string ReadTextFile(const std::string& path) {
     std::ifstream file(path);
@@ -63,17 +43,15 @@ ConsoleRun RunConsole(const std::vector<std::string>& arguments, const std::stri
     const std::string errorFile = TemporaryFile("stderr.txt");
     WriteTextFile(inputFile, input);
 
-    std::string line = workingDirectory.empty() ? "" : ChangeDirectory(workingDirectory);
-    line += Quote(fs::absolute(NELKO_CONSOLE_FILE_NAME).string());
-    for (const std::string& argument : arguments) line += " " + Quote(argument);
-    line += " < " + Quote(inputFile) + " 2> " + Quote(errorFile);
+    std::string line = workingDirectory.empty() ? "" : support::ShellInFolder(workingDirectory);
+    line += ShellQuote(fs::absolute(NELKO_CONSOLE_FILE_NAME).string());
+    for (const std::string& argument : arguments) line += " " + ShellQuote(argument);
+    line += " < " + ShellQuote(inputFile) + " 2> " + ShellQuote(errorFile);
 
     ConsoleRun run;
-    FILE* pipe = ::popen(ShellLine(line).c_str(), "r");
-    if (pipe == nullptr) throw std::runtime_error("cannot start " + line);
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.out.append(chunk, n);
-    run.exitCode = ExitCode(::pclose(pipe));
+    const std::optional<int> exitCode = support::RunShellLine(line, run.out);
+    if (!exitCode) throw std::runtime_error("cannot start " + line);
+    run.exitCode = *exitCode;
     run.err = ReadTextFile(errorFile);
     fs::remove(inputFile);
     fs::remove(errorFile);

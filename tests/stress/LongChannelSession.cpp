@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "AddinLibrary.h"
 #include "ClientWrites.h"
@@ -330,9 +332,10 @@ int Main(int rounds) {
     const auto start = std::chrono::steady_clock::now();
     test::TempDir logDirectory;
     test::SetTemporaryDirectoryEnvironment(logDirectory.Path());
-    test::AddinLibrary library;
-    if (!library.Load()) {
-        std::fprintf(stderr, "cannot load %s\n", test::AddinLibraryPath().c_str());
+    std::string error;
+    std::unique_ptr<test::AddinLibrary> library = test::AddinLibrary::Load(test::AddinLibraryPath(), error);
+    if (library == nullptr) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
     Totals totals;
@@ -343,7 +346,7 @@ int Main(int rounds) {
     long baseline = 0;
     long growth = 0;
     for (int number = 0; number < rounds; ++number) {
-        Round(library.VirtualChannelEntry, totals, static_cast<unsigned>(number) + 1).Run(number);
+        Round(library->VirtualChannelEntry, totals, static_cast<unsigned>(number) + 1).Run(number);
         test::RemoveFile(logDirectory.File("NelkoClientDriver.log"));
         if (lastMeasured <= firstMeasured) continue;
         if (number == firstMeasured) baseline = HeapInUse();
@@ -354,7 +357,7 @@ int Main(int rounds) {
                      lastMeasured + 1);
         ++totals.failures;
     }
-    library.Unload();
+    library.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "rounds %d, requests %ld: writes completed %ld, cancelled %ld, refused %ld; entries %ld, "

@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "System.h"
+
 namespace nelko::test {
+
+// The operating system beyond the product's layer, and the add-in loader, are the tools'.
+using namespace support;
 
 // A fresh, empty folder below the working directory, removed with its contents.
 class TempDir {
@@ -35,17 +40,6 @@ bool ContainsInOrder(const std::vector<std::string>& actual, const std::vector<s
 
 // The text with NUL, tab, CR and LF spelled as escapes, for test names and messages.
 std::string Printable(const std::string& text);
-
-// Platform bits the tests need beside the product's own layer.
-// The text with each line feed as the log file holds it (CR LF on Windows).
-std::string InFileLineEnds(const std::string& text);
-void SetTemporaryDirectoryEnvironment(const std::string& directory);
-// Whether the library at this path is mapped into the process right now.
-bool IsLibraryResident(const std::string& path);
-// Runs a program and returns its exit code.
-int RunProgram(const std::string& program, const std::vector<std::string>& arguments);
-// File name of a driver library with this base name in the working directory.
-std::string DriverFileName(const std::string& baseName);
 
 // The test driver's control exports, reached while the code under test holds it loaded.
 struct TestDriverControl {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ColourReport.h"
-#include "ConsoleSystem.h"
+#include "System.h"
 #include "command/Commands.h"
 
 namespace nelko::console {
@@ -42,7 +42,7 @@ struct Settings {
 bool TerminalShowsTrueColour() {
     const char* colorTerm = std::getenv("COLORTERM");
     const std::string value = colorTerm != nullptr ? colorTerm : "";
-    return StandardOutputIsTerminal() && (value == "truecolor" || value == "24bit");
+    return support::StandardOutputIsTerminal() && (value == "truecolor" || value == "24bit");
 }
 
 void AddColourOptions(CLI::App& app, Settings& settings) {
@@ -131,8 +131,8 @@ bool RunStream(Session& session, std::FILE* in, const std::string& name) {
 void RunInteractively(Session& session, const std::string& inUse, bool quiet) {
     if (!quiet)
         std::cout << inUse << ". Type requests such as Hello or Init|NelkoSimulator|;\n"
-                  << "Tab completes command names, " << kEndOfInputKeys << " ends.\n";
-    LineReader reader(CommandNames());
+                  << "Tab completes command names, " << support::kEndOfInputKeys << " ends.\n";
+    support::LineReader reader(CommandNames());
     std::string line;
     for (int number = 1; reader.Read("> ", line); ++number)
         if (!session.RunLine(line, "input:" + std::to_string(number))) return;
@@ -265,8 +265,8 @@ int Run(int argc, char** argv, const Backend& backend) {
     const Executor execute = backend.open(problem);
     if (!execute) return Unusable(backend, problem);
 
-    const bool interactive = settings.requests.empty() && settings.script.empty() && StandardInputIsTerminal();
-    if (settings.unicode || settings.colour || !settings.compare.empty()) PrepareUnicodeOutput();
+    const bool interactive = settings.requests.empty() && settings.script.empty() && support::StandardInputIsTerminal();
+    if (settings.unicode || settings.colour || !settings.compare.empty()) support::PrepareUnicodeOutput();
     Session session(execute, SessionOptionsOf(settings, backend, interactive, plotFile), std::cout, std::cerr);
     if (!RunRequests(session, settings, scriptFile.get(), interactive, backend, problem))
         return Unusable(backend, problem);

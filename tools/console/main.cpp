@@ -7,11 +7,12 @@
 #include <system_error>
 
 #include "AddinLibrary.h"
-#include "ConsoleSystem.h"
 #include "Frontend.h"
+#include "System.h"
 
 namespace fs = std::filesystem;
 using namespace nelko::console;
+using nelko::support::AddinLibrary;
 
 int main(int argc, char** argv) {
     std::string libraryOption;
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
         fs::path defaultDriverDir;
         std::string chosen = libraryOption;
         if (chosen.empty()) {
-            const std::string programDirectory = ExecutableDirectory();
+            const std::string programDirectory = nelko::support::ExecutableDirectory();
             if (programDirectory.empty()) {
                 problem = "cannot tell where this program is; name the add-in with --library";
                 return nullptr;
@@ -67,12 +68,8 @@ int main(int argc, char** argv) {
             problem = "cannot load the add-in library " + library.string() + ": no such file";
             return nullptr;
         }
-        try {
-            addin = std::make_shared<AddinLibrary>(library.string());
-        } catch (const LibraryError& e) {
-            problem = e.what();
-            return nullptr;
-        }
+        addin = AddinLibrary::Load(library.string(), problem, AddinLibrary::Needs::SimulationExecute);
+        if (addin == nullptr) return nullptr;
         fs::path driverDir = driverDirOption;
         if (driverDir.empty()) driverDir = defaultDriverDir.empty() ? library.parent_path() : defaultDriverDir;
         fs::current_path(driverDir, error);

@@ -1,15 +1,17 @@
 #include <dlfcn.h>
 #include <editline/readline.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "ConsoleSystem.h"
+#include "System.h"
 
-namespace nelko::console {
+namespace nelko::support {
 namespace {
 
 // Readline's completion hooks are plain functions, so the words live here.
@@ -34,9 +36,9 @@ char** CompleteLine(const char* text, int start, int) {
     return rl_completion_matches(text, NextCompletion);
 }
 
-}  // namespace
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
-const char* const kEndOfInputKeys = "Ctrl-D";
+}  // namespace
 
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
@@ -68,6 +70,24 @@ bool LineReader::Read(const std::string& prompt, std::string& line) {
     return true;
 }
 
+const char* const kEndOfInputKeys = "Ctrl-D";
+
+void PrepareUnicodeOutput() {}
+
+std::string LastLibraryLoadError() {
+    const char* text = ::dlerror();
+    return text != nullptr ? text : "";
+}
+
+bool IsLibraryResident(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr) return false;
+    ::dlclose(handle);
+    return true;
+}
+
+std::string DriverFileName(const std::string& baseName) { return baseName + ".so"; }
+
 std::string ExecutableDirectory() {
     char path[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -77,11 +97,38 @@ std::string ExecutableDirectory() {
     return slash == std::string::npos ? std::string{} : text.substr(0, slash);
 }
 
-std::string LastLibraryLoadError() {
-    const char* text = ::dlerror();
-    return text != nullptr ? text : "";
+void SetTemporaryDirectoryEnvironment(const std::string& directory) { ::setenv("TMPDIR", directory.c_str(), 1); }
+
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return ExitCode(status);
 }
 
-void PrepareUnicodeOutput() {}
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
-}  // namespace nelko::console
+std::string ShellInFolder(const std::string& folder) { return "cd " + ShellQuote(folder) + " && "; }
+
+std::optional<int> RunShellLine(const std::string& line, std::string& output) {
+    FILE* pipe = ::popen(line.c_str(), "r");
+    if (pipe == nullptr) return std::nullopt;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    return ExitCode(::pclose(pipe));
+}
+
+std::string InFileLineEnds(const std::string& text) { return text; }
+
+}  // namespace nelko::support
