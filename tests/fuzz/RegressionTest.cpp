@@ -1,6 +1,6 @@
-// Replays of faults the fuzzers and the long channel session found, with the exact answers
-// due. (Inputs that merely broke a harness invariant live in regressions/ and are replayed
-// by ReplayTest.cpp.)
+// Replays of faults with the exact answers due, where a harness's invariants would not
+// notice them: so far the one the long channel session found. (Inputs that crashed a harness
+// or broke one of its invariants are replayed by ReplayTest.cpp from corpus/ and regressions/.)
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,6 +1,8 @@
-// Every checked-in input of every harness, replayed in the ordinary builds: the seed corpora
-// (sessions, chunked sequences, hostile names) and regressions/, which keeps each input that
-// once crashed a harness or broke one of its invariants.
+// Every checked-in input of every harness, replayed in the ordinary builds: corpus/<harness>/
+// (the seeds, such as sessions, chunked sequences and hostile names, and what long fuzzing
+// runs merged in, among them the inputs of the faults found so far) and
+// regressions/<harness>/, the place for an input that crashed a harness or broke one of its
+// invariants (none yet: a folder that does not exist is passed over).
 #include <gtest/gtest.h>
 
 #include <algorithm>
