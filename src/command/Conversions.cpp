@@ -49,11 +49,13 @@ __extension__ using Wide = unsigned __int128;
 constexpr int kMaxFastPrecision = 9;
 constexpr int kMaxFastExponent = 20;
 
-constexpr auto kPowersOfTen = [] {
+constexpr std::array<std::uint64_t, 20> PowersOfTen() {
     std::array<std::uint64_t, 20> powers{1};
     for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
     return powers;
-}();
+}
+
+constexpr auto kPowersOfTen = PowersOfTen();
 
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
