@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 
@@ -54,21 +56,39 @@ bool IsAcceptableDriverName(const std::string& name) {
     return true;
 }
 
-[[noreturn]] void EndAfterThrowingDriver() {
+std::atomic<bool> endOfProcessTraced{false};
+
+// Both ways a throwing driver ends the process come here, one after the other where the
+// first leads to the second: the reason is traced once.
+void TraceEndAfterThrowingDriver() {
+    if (endOfProcessTraced.exchange(true)) return;
     Trace("Loading Driver error");
     Trace(
         "! The driver threw an exception while it was loaded: the process ends, as the system's library loader "
         "stays locked after that");
+}
+
+[[noreturn]] void EndAfterThrowingDriver() {
+    TraceEndAfterThrowingDriver();
     std::abort();
 }
+
+// The process still ends when this returns: abort() goes on to exit.
+void TraceAbortWhileLoading(int) { TraceEndAfterThrowingDriver(); }
 
 // The loader runs the driver's static constructors under its own lock. An exception from
 // one would unwind through the loader and leave that lock held: every later load, in any
 // thread, and the process's exit would wait for ever. It stops at this boundary instead,
 // which ends the process at once; the handler in place meanwhile says why in the log.
+// Where each library unwinds only its own frames (32-bit Windows, whose DLLs carry their
+// own static runtime), the exception never gets here: it ends in the driver's own
+// std::terminate, which our handler does not reach, but whose abort() comes through the
+// C runtime every module shares.
 platform::LibraryHandle OpenDriverLibrary(const std::string& path) noexcept {
     const std::terminate_handler previous = std::set_terminate(EndAfterThrowingDriver);
+    const auto previousAbortHandler = std::signal(SIGABRT, TraceAbortWhileLoading);
     const platform::LibraryHandle library = platform::OpenLibrary(path);
+    if (previousAbortHandler != SIG_ERR) std::signal(SIGABRT, previousAbortHandler);
     std::set_terminate(previous);
     return library;
 }
