@@ -21,7 +21,7 @@ bin=$build/bin
 
 [[ $(id -u) -eq 0 ]] || { echo "bench-e2e: needs root (the rig uses a private mount namespace)"; exit 77; }
 bash scripts/install-deps.sh core test e2e || exit 1
-cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build "$build" -j"$jobs" --target nelko-test-server NelkoEcho NelkoClientDriver TestDriver NelkoSimulator \
   nelko-remote nelko-console nelko_remote_bench >/dev/null || exit 1
 

@@ -25,7 +25,7 @@ done
 
 bash scripts/install-deps.sh core test e2e || exit 1
 mkdir -p "$build" && echo "== building $build"
-cmake -S "$root/bench" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 ||
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 ||
   { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j"$jobs" --target nelko_request_bench nelko_memory_growth >"$build/build.log" 2>&1 ||
   { tail -n 40 "$build/build.log"; exit 1; }

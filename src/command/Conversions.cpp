@@ -42,7 +42,7 @@ void AppendGeneral(std::string& out, double value, int precision) {
 // formats 31 values per request, and std::to_chars with a precision takes longer for them
 // than the request's three trace entries take beside the file system. Exact: the float is
 // scaled by a power of ten in integers and rounded half to even on the exact remainder, as
-// to_chars does; values it does not cover go to to_chars. bench/FloatFormatCheck.cpp
+// to_chars does; values it does not cover go to to_chars. tests/stress/FloatFormatCheck.cpp
 // compares both texts for every float.
 __extension__ using Wide = unsigned __int128;
 
