@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test run needs, only when missing.
 # Usage: install-deps.sh GROUP...   (groups: core, test, windows, windows32, e2e, analysis, package,
-#                                    roots: what makes the other release's root)
+#                                    roots: what makes the other release's root,
+#                                    sfreerdp: what builds FreeRDP's sample client for Windows from source)
 # core has FreeRDP's headers: the Linux add-in is built against its channel types, and Little
 # CMS for the console tool's colour figures; test has colormath, which the tests check them against.
 # windows32 is 32-bit Wine: only for machines that can execute 32-bit programs
@@ -20,6 +21,7 @@ declare -A GROUP_PACKAGES=(
   [analysis]="clang clang-tidy clang-format cppcheck git"
   [package]="dpkg-dev lintian wixl msitools"
   [roots]="debootstrap"
+  [sfreerdp]="dpkg-dev ninja-build perl"
 )
 # What differs by release. Debian 12 builds against FreeRDP 2 and takes FreeRDP 3's client
 # from its backports suite (NAME@backports); Debian 13 has FreeRDP 3 alone, whose pkg-config

@@ -5,10 +5,11 @@ source "$(dirname "$0")/preamble.sh"
 
 # The stages to run (NELKO_STAGES, names as in the table at the end; default all) and the
 # package groups they need.
-all_stages="linux sanitizers fuzz static win64 win32 deb winpkg release"
+all_stages="linux sanitizers fuzz static win64 win32 winclient deb winpkg release"
 read -r -a stages <<<"${NELKO_STAGES:-$all_stages}"
 declare -A STAGE_GROUPS=([linux]="core test e2e" [sanitizers]="core test analysis" [fuzz]="core analysis"
-  [static]="core test analysis" [win64]="core test windows" [win32]="core test windows" [deb]="core e2e package"
+  [static]="core test analysis" [win64]="core test windows" [win32]="core test windows"
+  [winclient]="core e2e windows sfreerdp" [deb]="core e2e package"
   [winpkg]="core windows package" [release]="roots")
 groups=()
 for name in "${stages[@]}"; do
@@ -33,7 +34,8 @@ no_32bit_reason=${no_32bit_reason:-NELKO_32BIT=$NELKO_32BIT}
 bash scripts/install-deps.sh "${groups[@]}" || exit 1
 # 32-bit Wine comes from the i386 architecture, whose package lists can lag behind amd64's
 # on a mirror: where it cannot be installed, the 32-bit programs are built but not run.
-if [[ $NELKO_32BIT == yes ]] && { wants win32 || wants winpkg; } && ! bash scripts/install-deps.sh windows32; then
+if [[ $NELKO_32BIT == yes ]] && { wants win32 || wants winclient || wants winpkg; } &&
+  ! bash scripts/install-deps.sh windows32; then
   NELKO_32BIT=no
   no_32bit_reason="32-bit Wine (wine32:i386) could not be installed (apt's messages above)"
 fi
@@ -109,6 +111,15 @@ static_analysis() {
       -I src -I drivers -I tests/support -I tests/addin -I bench -I remote/include src drivers tests tools bench remote)
 }
 
+# The Windows build tree of a bitness; its test programs are run only where this machine
+# runs programs of that bitness.
+configure_windows() {
+  local arch=$1 run_programs=ON
+  [[ $arch == i686 && $NELKO_32BIT == no ]] && run_programs=OFF
+  cmake -S "$root" -B "$root/build/win-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_WINE_TESTS=$run_programs >/dev/null
+}
+
 # Windows DLLs and test programs cross-built with mingw-w64, tests run under Wine. Where
 # this machine cannot run the programs of a bitness, everything is still built and the
 # checks that only read the built files run.
@@ -117,13 +128,40 @@ windows_suite() {
   if [[ $arch == i686 && $NELKO_32BIT == no ]]; then
     run_programs=OFF
   fi
-  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_WINE_TESTS=$run_programs >/dev/null &&
-    cmake --build "$dir" -j"$jobs" &&
+  configure_windows "$arch" && cmake --build "$dir" -j"$jobs" &&
     ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 || return 1
   if [[ $run_programs == OFF ]]; then
     note_not_run "Windows $arch: the test programs were built but not run: $no_32bit_reason"
   fi
+}
+
+# The Windows DLL of each bitness in a real Windows client: FreeRDP's sample client, built
+# once per machine from Debian's sources (scripts/build-sfreerdp.sh), under Wine, against
+# the test server on loopback, with the sessions of the Linux real-client tests.
+windows_client() {
+  local arch session status server="$root/build/linux/bin/nelko-test-server" client
+  configure_linux && cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null || return 1
+  for arch in x86_64 i686; do
+    if [[ $arch == i686 && $NELKO_32BIT == no ]]; then
+      note_not_run "Windows client i686: not built or run: $no_32bit_reason"
+      continue
+    fi
+    client=$(bash "$root/scripts/build-sfreerdp.sh" "$arch" | tail -n 1) || return 1
+    configure_windows "$arch" &&
+      cmake --build "$root/build/win-$arch" -j"$jobs" --target NelkoClientDriver NelkoSimulator >/dev/null || return 1
+    for session in addin addin-reconnect; do
+      E2E_CLIENT=sfreerdp E2E_SFREERDP=$client E2E_SERVER=$server E2E_LOG_DIR="$root/build/win-$arch/e2e-logs" \
+        E2E_WINEPREFIX="$root/build/win-$arch/wine-sfreerdp" \
+        bash "$root/tests/e2e/addin-session.sh" "$root/build/win-$arch/bin" "$root/tests/e2e/sessions/$session.session"
+      status=$?
+      if ((status == 77)); then
+        note_not_run "Windows client $arch: $session.session skipped (the reason above)"
+      elif ((status != 0)); then
+        echo "windows client: $arch: $session.session failed (exit $status)"
+        return 1
+      fi
+    done
+  done
 }
 
 # The packages a user installs (scripts/package.sh), tested as an administrator meets them.
@@ -178,6 +216,7 @@ stage fuzz "Fuzzing (60 s, all targets at once)" bash scripts/fuzz.sh 60
 stage static "Static analysis" static_analysis
 stage win64 "Windows x86_64 build and tests under Wine" windows_suite x86_64
 stage win32 "Windows i686 build and tests under Wine" windows_suite i686
+stage winclient "Windows DLL in a real Windows client (FreeRDP's sample client under Wine)" windows_client
 stage deb "Debian package: contents, lintian, install, session, removal" deb_package
 stage winpkg "Windows packages: MSI tables, install under Wine, upgrade, removal; zip" windows_packages
 stage release "The other Debian release, in a root of its own: Linux suites with real-client sessions, .deb, static analysis" other_release

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Runs a session script against the real add-in inside xfreerdp, then checks the add-in's
-# trace log of that run.
+# Runs a session script against the real add-in inside a real client (run-session.sh:
+# xfreerdp, xfreerdp3 or, with E2E_CLIENT=sfreerdp, FreeRDP's sample client for Windows,
+# under Wine), then checks the add-in's trace log of that run against the checks beside the
+# script: NAME.checks for NAME.session, and NAME.CLIENT.checks for what only that client
+# does. One check a line: a fixed text that must occur in the log, or N=TEXT, which must
+# occur on exactly N lines; # starts a comment.
 #
-# Usage: addin-session.sh OUTPUT_DIR SESSION_SCRIPT [CHECK...]
-#   CHECK   a fixed text that must occur in the trace log, or N=TEXT: must occur on exactly
-#           N lines
+# Usage: addin-session.sh OUTPUT_DIR SESSION_SCRIPT
 # Exit codes as run-session.sh; 1 also when a check fails.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,8 +26,12 @@ status=$?
 
 trace=$log_dir/client-tmp/NelkoClientDriver.log
 [[ -s $trace ]] || { echo "addin-session: no trace log at $trace"; exit 1; }
+checks=()
+for file in "${session%.session}.checks" "${session%.session}.${E2E_CLIENT:-xfreerdp}.checks"; do
+  [[ -f $file ]] && mapfile -t -O "${#checks[@]}" checks < <(grep -v -e '^#' -e '^$' "$file")
+done
 failed=0
-for check in "$@"; do
+for check in "${checks[@]}"; do
   if [[ $check =~ ^([0-9]+)=(.*)$ ]]; then
     count=$(grep -a -c -F -- "${BASH_REMATCH[2]}" "$trace")
     if [[ $count -ne ${BASH_REMATCH[1]} ]]; then

@@ -3,7 +3,10 @@
 # port with a fresh certificate, and xfreerdp (FreeRDP 2) or xfreerdp3 (FreeRDP 3) loading the
 # given channel plug-in, with the client's add-in folder replaced (in a private mount
 # namespace) by the plug-in's build folder. Everything started here is stopped on every path;
-# nothing on the system is changed, not even outside the namespace.
+# nothing on the system is changed, not even outside the namespace. With E2E_CLIENT=sfreerdp
+# the client is FreeRDP's sample client built for Windows, under Wine, which loads the
+# plug-in's DLL from its working folder: a folder of the run holding copies of the DLLs of
+# PLUGIN_DIR, the plug-in under the name the client looks for (lib<NAME>-client.dll).
 #
 # Usage: run-session.sh PLUGIN_NAME PLUGIN_DIR SESSION_SCRIPT [-- EXTRA_SERVER_ARGS...]
 #   PLUGIN_NAME     e.g. NelkoEcho or NelkoClientDriver (xfreerdp loads libPLUGIN_NAME-client.so)
@@ -17,7 +20,11 @@
 #                         drivers from there
 #   E2E_CLIENT_TMPDIR     TMPDIR for the client, e.g. for the add-in's trace log
 #                         (default: LOG_DIR/client-tmp)
-#   E2E_CLIENT            the client program: xfreerdp (default) or xfreerdp3
+#   E2E_CLIENT            the client program: xfreerdp (default), xfreerdp3 or sfreerdp
+#   E2E_SFREERDP          sfreerdp.exe (scripts/build-sfreerdp.sh builds it)
+#   E2E_WINEPREFIX        the Wine prefix of the Windows client, its own so that its trace
+#                         log is this session's (default ~/.cache/nelko-wine-sfreerdp); the
+#                         log is copied from its temporary folder into E2E_CLIENT_TMPDIR
 #   E2E_CLIENT_ARGS       extra client arguments (word-split)
 #   E2E_CLIENTS           how many client processes may be started one after another
 #                         (default: 1 + the number of "disconnect" lines in the script)
@@ -28,7 +35,7 @@
 #                         or .../freerdp3 for xfreerdp3)
 #
 # Exit: 0 success; 1 session failed; 2 usage or missing plug-in/server; 77 environment lacks
-# root, mount namespaces, Xvfb or the client (test skipped, the reason printed); 124 overall
+# root, mount namespaces, Xvfb, Wine or the client (test skipped, the reason printed); 124 overall
 # time limit.
 set -uo pipefail
 
@@ -52,19 +59,30 @@ CLIENT=${E2E_CLIENT:-xfreerdp}
 case $CLIENT in
   xfreerdp) FREERDP_ADDIN_FOLDER=freerdp2 ;;
   xfreerdp3) FREERDP_ADDIN_FOLDER=freerdp3 ;;
-  *) echo "run-session: E2E_CLIENT must be xfreerdp or xfreerdp3, not $CLIENT" >&2; exit 2 ;;
+  sfreerdp) FREERDP_ADDIN_FOLDER="" ;;
+  *) echo "run-session: E2E_CLIENT must be xfreerdp, xfreerdp3 or sfreerdp, not $CLIENT" >&2; exit 2 ;;
 esac
-[[ $(id -u) -eq 0 ]] || skip "needs root (for the private mount namespace)"
-for tool in unshare Xvfb "$CLIENT" mount; do
-  command -v "$tool" >/dev/null 2>&1 && continue
-  [[ $tool == xfreerdp ]] && skip "xfreerdp not installed (FreeRDP 2's client: Debian 13 has none)"
-  skip "$tool not installed"
-done
-# In a chroot or a container the kernel may refuse private mount namespaces; then the
-# client's add-in folder cannot be replaced without changing the system.
-unshare_error=$(unshare -m true 2>&1) || skip "mount namespaces refused here (unshare -m: ${unshare_error:-failed})"
+WINE_RUN=$(cd "$(dirname "$0")/../.." && pwd)/scripts/wine-run.sh
+if [[ $CLIENT == sfreerdp ]]; then
+  command -v Xvfb >/dev/null 2>&1 || skip "Xvfb not installed"
+  [[ -f ${E2E_SFREERDP:-} ]] || skip "no FreeRDP Windows client (E2E_SFREERDP; scripts/build-sfreerdp.sh builds it)"
+  [[ -f $WINE_RUN ]] || skip "no scripts/wine-run.sh beside this script's source tree"
+  export NELKO_WINEPREFIX=${E2E_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/nelko-wine-sfreerdp}
+  wine_error=$(bash "$WINE_RUN" --init 2>&1) || skip "Wine cannot start here: $wine_error"
+  PLUGIN_LIB="$PLUGIN_DIR/$PLUGIN_NAME.dll"
+else
+  [[ $(id -u) -eq 0 ]] || skip "needs root (for the private mount namespace)"
+  for tool in unshare Xvfb "$CLIENT" mount; do
+    command -v "$tool" >/dev/null 2>&1 && continue
+    [[ $tool == xfreerdp ]] && skip "xfreerdp not installed (FreeRDP 2's client: Debian 13 has none)"
+    skip "$tool not installed"
+  done
+  # In a chroot or a container the kernel may refuse private mount namespaces; then the
+  # client's add-in folder cannot be replaced without changing the system.
+  unshare_error=$(unshare -m true 2>&1) || skip "mount namespaces refused here (unshare -m: ${unshare_error:-failed})"
+  PLUGIN_LIB="$PLUGIN_DIR/lib${PLUGIN_NAME}-client.so"
+fi
 
-PLUGIN_LIB="$PLUGIN_DIR/lib${PLUGIN_NAME}-client.so"
 [[ -f $PLUGIN_LIB ]] || { echo "run-session: plug-in not found: $PLUGIN_LIB" >&2; exit 2; }
 SERVER_BIN=${E2E_SERVER:-$PLUGIN_DIR/nelko-test-server}
 [[ -x $SERVER_BIN ]] || { echo "run-session: server not found: $SERVER_BIN" >&2; exit 2; }
@@ -97,6 +115,16 @@ else
 fi
 CLIENT_TMPDIR=${E2E_CLIENT_TMPDIR:-$LOG_DIR/client-tmp}
 mkdir -p "$RUN_DIR/home" "$RUN_DIR/ns" "$CLIENT_TMPDIR"
+if [[ $CLIENT == sfreerdp ]]; then
+  # The client's working folder: the drivers, and the plug-in under the client's name for it.
+  CLIENT_CWD=${E2E_CLIENT_CWD:-$RUN_DIR/client}
+  mkdir -p "$CLIENT_CWD"
+  find "$PLUGIN_DIR" -maxdepth 1 -name '*.dll' ! -name "$PLUGIN_NAME.dll" -exec cp {} "$CLIENT_CWD/" \;
+  cp "$PLUGIN_LIB" "$CLIENT_CWD/lib$PLUGIN_NAME-client.dll" || exit 2
+  # A log left by an earlier run must never pass for this one's.
+  WINE_TRACE_LOGS=$NELKO_WINEPREFIX/drive_c/users
+  find "$WINE_TRACE_LOGS" -path '*/Temp/NelkoClientDriver.log*' -delete 2>/dev/null
+fi
 
 XVFB_PID=""
 SERVER_PID=""
@@ -122,6 +150,7 @@ cleanup() {
   stop_pid "$CLIENT_PID" "$CLIENT"
   stop_pid "$SERVER_PID" nelko-test-server
   stop_pid "$XVFB_PID" Xvfb
+  [[ $CLIENT != sfreerdp ]] || bash "$WINE_RUN" --stop
   rm -rf "$RUN_DIR"
 }
 trap cleanup EXIT
@@ -176,7 +205,7 @@ log "server listening on 127.0.0.1:$PORT"
 # --- the client's add-in folder, replaced in a private mount namespace --------------------
 ADDIN_PARENT=$(dirname "$ADDIN_DIR")
 NS_MODE=bind
-if [[ ! -d $ADDIN_DIR ]]; then
+if [[ $CLIENT != sfreerdp && ! -d $ADDIN_DIR ]]; then
   # Missing folder (Debian does not create it): lay an overlay over its parent inside the
   # namespace and create it there. Never on the host.
   # shellcheck disable=SC2016  # expanded by the inner shell
@@ -202,17 +231,27 @@ cd "$CLIENT_CWD"
 exec "$@"'
 
 read -r -a EXTRA_CLIENT_ARGS <<<"${E2E_CLIENT_ARGS:-}"
-CLIENT_CMD=("$CLIENT" "/v:127.0.0.1:$PORT" /u:e2e /p:e2e /cert:ignore /sec:tls "/vc:$PLUGIN_NAME"
-  /size:800x600 -clipboard -grab-keyboard -grab-mouse +auto-reconnect /auto-reconnect-max-retries:5
-  /log-level:WARN "${EXTRA_CLIENT_ARGS[@]}")
+CLIENT_ARGS=("/v:127.0.0.1:$PORT" /u:e2e /p:e2e /cert:ignore /sec:tls "/vc:$PLUGIN_NAME" /size:800x600 -clipboard
+  +auto-reconnect /auto-reconnect-max-retries:5 /log-level:WARN "${EXTRA_CLIENT_ARGS[@]}")
+if [[ $CLIENT == sfreerdp ]]; then
+  CLIENT_CMD=(bash "$WINE_RUN" "$E2E_SFREERDP" "${CLIENT_ARGS[@]}")
+else
+  CLIENT_CMD=("$CLIENT" -grab-keyboard -grab-mouse "${CLIENT_ARGS[@]}")
+fi
 
 start_client() {  # start_client N
   local n=$1
   CLIENT_START_MS=$(now_ms)
-  env HOME="$RUN_DIR/home" DISPLAY=":$DISPLAY_NUM" TMPDIR="$CLIENT_TMPDIR" \
-    NS_MODE="$NS_MODE" NS_TMP="$RUN_DIR/ns" ADDIN_PARENT="$ADDIN_PARENT" ADDIN_DIR="$ADDIN_DIR" \
-    PLUGIN_DIR="$PLUGIN_DIR" CLIENT_CWD="$CLIENT_CWD" \
-    unshare -m sh -c "$NS_SETUP" sh "${CLIENT_CMD[@]}" >"$LOG_DIR/client-$n.log" 2>&1 &
+  if [[ $CLIENT == sfreerdp ]]; then
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    env HOME="$RUN_DIR/home" sh -c 'cd "$1" && shift && exec "$@"' sh "$CLIENT_CWD" "${CLIENT_CMD[@]}" \
+      >"$LOG_DIR/client-$n.log" 2>&1 &
+  else
+    env HOME="$RUN_DIR/home" DISPLAY=":$DISPLAY_NUM" TMPDIR="$CLIENT_TMPDIR" \
+      NS_MODE="$NS_MODE" NS_TMP="$RUN_DIR/ns" ADDIN_PARENT="$ADDIN_PARENT" ADDIN_DIR="$ADDIN_DIR" \
+      PLUGIN_DIR="$PLUGIN_DIR" CLIENT_CWD="$CLIENT_CWD" \
+      unshare -m sh -c "$NS_SETUP" sh "${CLIENT_CMD[@]}" >"$LOG_DIR/client-$n.log" 2>&1 &
+  fi
   CLIENT_PID=$!
   log "client $n started (pid $CLIENT_PID)"
   echo "$CLIENT_START_MS" >"$LOG_DIR/client-$n.start_ms"
@@ -284,6 +323,11 @@ if [[ -n $CLIENT_PID ]]; then
     log "client $CLIENTS_STARTED exited with $code"
   fi
   CLIENT_PID=""
+fi
+
+# The Windows client's trace log, from the temporary folder of its Wine prefix.
+if [[ $CLIENT == sfreerdp ]]; then
+  find "$WINE_TRACE_LOGS" -path '*/Temp/NelkoClientDriver.log' -exec cp {} "$CLIENT_TMPDIR/" \; 2>/dev/null
 fi
 
 # --- report ----------------------------------------------------------------------------

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Builds a real FreeRDP 3 client for Windows (ARCH x86_64 or i686) with mingw-w64 from
+# Debian's own source packages, OpenSSL linked in statically, so that the Windows DLL can be
+# tried in a real client under Wine. Built once per machine and kept outside the clone in
+# NELKO_SFREERDP_CACHE (default /var/cache/nelko/sfreerdp)/KEY/, KEY naming the bitness,
+# both source versions and a hash of the build recipe; prints that program's path last.
+#
+# The program is FreeRDP's sample client (sfreerdp.exe), not its Windows client
+# (wfreerdp.exe): Debian repacks FreeRDP without client/Windows (Files-Excluded in
+# debian/copyright, freerdp2 and freerdp3 alike), so no Debian source holds the Windows
+# client. The sample has the same connection, channel manager and add-in loader, no window.
+#
+# Usage: scripts/build-sfreerdp.sh [--cached] x86_64|i686
+#   --cached  only print the path of the program already built for this recipe and these
+#             sources, or exit 1 with nothing built (nothing installed either)
+# Environment: NELKO_SFREERDP_CACHE, NELKO_KEEP_BUILD=1 (keep the work folder of a failed
+# build, for a look at its logs).
+source "$(dirname "$0")/preamble.sh"
+cached_only=0
+if [[ ${1:-} == --cached ]]; then cached_only=1; shift; fi
+arch=${1:-}
+case $arch in
+  x86_64) openssl_target=mingw64 ;;
+  i686) openssl_target=mingw ;;
+  *) echo "usage: build-sfreerdp.sh [--cached] x86_64|i686" >&2; exit 2 ;;
+esac
+triple=$arch-w64-mingw32
+cache=${NELKO_SFREERDP_CACHE:-/var/cache/nelko/sfreerdp}
+log() { echo "build-sfreerdp: $*" >&2; }
+
+# Only what needs no library Debian lacks for mingw-w64 (codecs, Kerberos, smartcards):
+# the client, its channels and TLS. Static libcrypto needs the first three system libraries;
+# the rest are CMake's own defaults for Windows, which setting the list would drop.
+system_libraries="-lcrypt32 -lws2_32 -lbcrypt -lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32"
+system_libraries+=" -loleaut32 -luuid -lcomdlg32 -ladvapi32"
+freerdp_options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF
+  -DWITH_SAMPLE=ON -DWITH_CLIENT_WINDOWS=OFF -DWITH_CLIENT_SDL=OFF -DWITH_SERVER=OFF -DWITH_SHADOW=OFF
+  -DWITH_PROXY=OFF -DWITH_MANPAGES=OFF -DWITH_FFMPEG=OFF -DWITH_SWSCALE=OFF -DWITH_DSP_FFMPEG=OFF
+  -DWITH_CAIRO=OFF -DWITH_JPEG=OFF -DWITH_OPENH264=OFF -DWITH_FAAD2=OFF -DWITH_FAAC=OFF -DWITH_SOXR=OFF
+  -DWITH_LAME=OFF -DWITH_GSM=OFF -DWITH_OPUS=OFF -DWITH_KRB5=OFF -DWITH_PKCS11=OFF
+  -DWITH_SMARTCARD_EMULATE=OFF -DWITH_WINPR_TOOLS=OFF -DWITH_FUSE=OFF -DWITH_URIPARSER=OFF
+  -DWITH_WEBVIEW=OFF -DWITH_AAD=OFF -DCHANNEL_URBDRC=OFF -DUSE_UNWIND=OFF
+  # Add-ins by their bare file name, so the DLL search order finds them (the exe's folder,
+  # then the current one), not below an install prefix that means nothing on Windows.
+  -DWITH_ADD_PLUGIN_TO_RPATH=ON
+  -DOPENSSL_USE_STATIC_LIBS=ON "-DCMAKE_C_STANDARD_LIBRARIES=$system_libraries"
+  "-DCMAKE_CXX_STANDARD_LIBRARIES=$system_libraries")
+openssl_options=("$openssl_target" "--cross-compile-prefix=$triple-" no-tests no-shared)
+
+# FreeRDP builds its sample client everywhere but on Windows; the sample gives up where
+# signal handlers cannot be had, which Windows never offers (errno ENOSYS), and never starts
+# Windows sockets (WSAStartup), as FreeRDP's Windows clients do; and it ends at a dropped
+# connection, where wfreerdp and xfreerdp reconnect (+auto-reconnect) in the same process
+# with the same add-in: its loop is given their call.
+adapt_freerdp() {  # adapt_freerdp SOURCE_FOLDER
+  local sample=$1/client/Sample/tf_freerdp.c
+  grep -q 'if (freerdp_handle_signals() != 0)' "$sample" && grep -q -P '^\t\tif \(!freerdp_check_event_handles\(instance->context\)\)$' "$sample" ||
+    { log "the sample client's source is not as expected"; return 1; }
+  sed -i -e '/if (freerdp_handle_signals() != 0)/i\
+#ifdef _WIN32\
+\tWSADATA wsaData;\
+\tif (WSAStartup(MAKEWORD(2, 2), \&wsaData) != 0)\
+\t\treturn FALSE;\
+#endif' \
+    -e 's/if (freerdp_handle_signals() != 0)/if (freerdp_handle_signals() != 0 \&\& errno != ENOSYS)/' \
+    -e '/^\t\tif (!freerdp_check_event_handles(instance->context))$/{n;a\
+\t\t\tif (client_auto_reconnect(instance))\
+\t\t\t\tcontinue;
+}' "$sample"
+  echo $'if(WIN32 AND WITH_SAMPLE)\n  add_subdirectory(Sample)\nendif()' >>"$1/client/CMakeLists.txt"
+}
+
+((cached_only)) || bash scripts/install-deps.sh core windows sfreerdp >&2 || exit 1
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+case $release in
+  # The release's own FreeRDP 3 first; Debian 13's where an archive (a snapshot mirror, say)
+  # lacks the backports' source files, which their index still lists.
+  bookworm) freerdp_suites=(bookworm-backports trixie) ;;
+  *) freerdp_suites=("$release") ;;
+esac
+
+# A list and indexes of this script's own, so that the machine's apt setup stays as it is:
+# the URI and keyring of the release's own entry, deb-src for each suite wanted.
+read -r _ uri keyring < <(bash scripts/apt-suites.sh | awk -v s="$release" '$1 == s' | head -n 1)
+[[ -n ${uri:-} ]] || { log "no apt entry for '$release' to take the source packages' URI from"; exit 1; }
+apt_dir=$cache/apt
+mkdir -p "$apt_dir/lists/partial"
+signed_by=""
+[[ $keyring == - ]] || signed_by="[signed-by=$keyring] "
+for suite in "$release" "${freerdp_suites[@]}"; do echo "deb-src $signed_by$uri $suite main"; done |
+  sort -u >"$apt_dir/sources.list.new"
+apt=(-o "Dir::Etc::sourcelist=$apt_dir/sources.list" -o Dir::Etc::sourceparts=- -o "Dir::State::Lists=$apt_dir/lists")
+if ! cmp -s "$apt_dir/sources.list.new" "$apt_dir/sources.list" || ! compgen -G "$apt_dir/lists/*Sources*" >/dev/null; then
+  mv "$apt_dir/sources.list.new" "$apt_dir/sources.list"
+  apt-get "${apt[@]}" update -qq >&2 || { log "apt-get update of the source indexes failed"; exit 1; }
+fi
+rm -f "$apt_dir/sources.list.new"
+
+source_version() {  # source_version PACKAGE/SUITE
+  apt-get "${apt[@]}" source --print-uris "$1" 2>/dev/null |
+    sed -n "s/^'[^']*' [a-z0-9.+-]*_\([^ ]*\)\.dsc .*/\1/p" | head -n 1
+}
+openssl_version=$(source_version "openssl/$release")
+[[ -n $openssl_version ]] || { log "no source of openssl in $release"; exit 1; }
+# Any change of the options, of the source edits or of the toolchain builds anew.
+options_hash=$({ printf '%s\n' "${openssl_options[@]}" "${freerdp_options[@]}"; declare -f adapt_freerdp
+  cat cmake/NelkoMinGWToolchain.cmake "cmake/toolchain-$triple.cmake"; } | sha256sum | cut -c1-10)
+key_of() { echo "$arch-freerdp_$1-openssl_$openssl_version-$options_hash"; }
+declare -A freerdp_version=()
+for suite in "${freerdp_suites[@]}"; do
+  freerdp_version[$suite]=$(source_version "freerdp3/$suite")
+  exe=$cache/$(key_of "${freerdp_version[$suite]}")/sfreerdp.exe
+  if [[ -n ${freerdp_version[$suite]} && -f $exe ]]; then
+    echo "$exe"
+    exit 0
+  fi
+done
+((cached_only)) && { log "no $arch client built yet for this recipe (scripts/build-sfreerdp.sh $arch builds it)"; exit 1; }
+
+# Built in a folder of its own and moved into the cache whole: an interrupted build leaves
+# nothing a later run would take for finished.
+work=$(mktemp -d "$cache/.build-$arch.XXXXXX") || exit 1
+built=""
+trap 'if [[ -n $built || ${NELKO_KEEP_BUILD:-} != 1 ]]; then rm -rf "$work"; else log "kept $work"; fi' EXIT
+start=$SECONDS
+
+# Unpacked by hand, as dpkg-source would: an archive may lack a package's .dsc, while apt
+# checks every file it does fetch against the signed index's hashes.
+unpack() {  # unpack PACKAGE/SUITE FOLDER
+  local package=${1%/*} orig debian patch
+  mkdir -p "$work/src-$package"
+  (cd "$work/src-$package" && apt-get "${apt[@]}" source --download-only -qq "$1") >>"$work/source.log" 2>&1
+  orig=$(find "$work/src-$package" -maxdepth 1 -name "${package}_*.orig.tar.*" ! -name '*.asc' | head -n 1)
+  debian=$(find "$work/src-$package" -maxdepth 1 -name "${package}_*.debian.tar.*" | head -n 1)
+  [[ -n $orig && -n $debian ]] || return 1
+  mkdir -p "$2" && tar -xf "$orig" -C "$2" --strip-components=1 && tar -xf "$debian" -C "$2" || return 1
+  [[ -f $2/debian/patches/series ]] || return 0
+  while read -r patch _; do
+    [[ -z $patch || $patch == \#* ]] && continue
+    patch -d "$2" -p1 -s -N <"$2/debian/patches/$patch" || { log "patch $patch of $package failed"; return 1; }
+  done <"$2/debian/patches/series"
+}
+unpack "openssl/$release" "$work/openssl-source" || { log "cannot fetch openssl/$release:"; tail -n 5 "$work/source.log" >&2; exit 1; }
+freerdp_suite=""
+for suite in "${freerdp_suites[@]}"; do
+  [[ -n ${freerdp_version[$suite]} ]] || continue
+  rm -rf "$work/freerdp-source"
+  if unpack "freerdp3/$suite" "$work/freerdp-source"; then freerdp_suite=$suite; break; fi
+  log "freerdp3 ${freerdp_version[$suite]} ($suite) cannot be fetched; trying the next suite"
+done
+[[ -n $freerdp_suite ]] || { log "no source of freerdp3 to be had:"; tail -n 5 "$work/source.log" >&2; exit 1; }
+adapt_freerdp "$work/freerdp-source" || exit 1
+key=$(key_of "${freerdp_version[$freerdp_suite]}")
+log "building sfreerdp.exe ($arch; FreeRDP ${freerdp_version[$freerdp_suite]} of $freerdp_suite," \
+  "OpenSSL $openssl_version) in $work; sources ready after $((SECONDS - start)) s"
+
+step=$SECONDS
+(cd "$work/openssl-source" && ./Configure "${openssl_options[@]}" --prefix="$work/openssl" --libdir=lib &&
+  make -j"$jobs" build_libs && make install_dev) >"$work/openssl.log" 2>&1 ||
+  { tail -n 40 "$work/openssl.log" >&2; log "OpenSSL failed, log $work/openssl.log"; exit 1; }
+log "OpenSSL built in $((SECONDS - step)) s"
+
+step=$SECONDS
+# The project's own toolchain (static runtime, mingw-w64 search paths), told where OpenSSL is.
+cat >"$work/toolchain.cmake" <<TOOLCHAIN
+include("$root/cmake/toolchain-$triple.cmake")
+list(APPEND CMAKE_FIND_ROOT_PATH "$work/openssl")
+set(OPENSSL_ROOT_DIR "$work/openssl")
+TOOLCHAIN
+(cmake -S "$work/freerdp-source" -B "$work/freerdp" -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
+  "${freerdp_options[@]}" && cmake --build "$work/freerdp" -j"$jobs" --target sfreerdp) >"$work/freerdp.log" 2>&1 ||
+  { tail -n 40 "$work/freerdp.log" >&2; log "FreeRDP failed, log $work/freerdp.log"; exit 1; }
+built=$(find "$work/freerdp" -name sfreerdp.exe -type f | head -n 1)
+[[ -n $built ]] || { log "the build made no sfreerdp.exe"; exit 1; }
+log "FreeRDP built in $((SECONDS - step)) s"
+
+mkdir -p "$work/result"
+"$triple-strip" -o "$work/result/sfreerdp.exe" "$built" || exit 1
+rm -rf "${cache:?}/$key"
+mv "$work/result" "$cache/$key" || exit 1
+log "done in $((SECONDS - start)) s: $(du -sh "$cache/$key" | cut -f1) in $cache/$key"
+echo "$cache/$key/sfreerdp.exe"
