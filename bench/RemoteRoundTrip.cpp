@@ -38,7 +38,7 @@ int main(int argc, char** argv) try {
                 std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before).count());
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const nelko::e2e::LatencySummary s = nelko::e2e::summarizeLatencies(samples);
+        const nelko::e2e::LatencySummary s = nelko::e2e::SummarizeLatencies(samples);
         std::printf("{\"request\":\"%s\",\"count\":%d,\"median_us\":%.1f,\"p99_us\":%.1f,\"rps\":%.1f}\n",
                     request.c_str(), count, s.medianUs, s.p99Us, count / seconds);
     }

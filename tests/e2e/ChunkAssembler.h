@@ -21,22 +21,22 @@ public:
 
     enum class Result {
         Partial,   // chunk taken, message not complete yet
-        Complete,  // a whole message is ready: call take()
-        Dropped,   // the chunk broke the sequence; see lastError()
+        Complete,  // a whole message is ready: call Take()
+        Dropped,   // the chunk broke the sequence; see LastError()
     };
 
     explicit ChunkAssembler(std::size_t maxMessage = std::size_t{64} * 1024 * 1024) : maxMessage_(maxMessage) {}
 
-    Result feed(const void* data, std::uint32_t length, std::uint32_t totalLength, std::uint32_t flags) {
+    Result Feed(const void* data, std::uint32_t length, std::uint32_t totalLength, std::uint32_t flags) {
         const bool first = (flags & kFirst) != 0;
         const bool last = (flags & kLast) != 0;
 
         if (first) {
             if (inMessage_)
-                fail("new message started after " + std::to_string(buffer_.size()) + " of " +
+                Fail("new message started after " + std::to_string(buffer_.size()) + " of " +
                      std::to_string(expected_) + " bytes of the previous one");
             if (totalLength > maxMessage_) {
-                fail("message of " + std::to_string(totalLength) + " bytes exceeds the limit");
+                Fail("message of " + std::to_string(totalLength) + " bytes exceeds the limit");
                 return Result::Dropped;
             }
             buffer_.clear();
@@ -44,16 +44,16 @@ public:
             expected_ = totalLength;
             inMessage_ = true;
         } else if (!inMessage_) {
-            fail("chunk without a first chunk");
+            Fail("chunk without a first chunk");
             return Result::Dropped;
         } else if (totalLength != expected_) {
-            fail("total length changed from " + std::to_string(expected_) + " to " + std::to_string(totalLength) +
+            Fail("total length changed from " + std::to_string(expected_) + " to " + std::to_string(totalLength) +
                  " within a message");
             return Result::Dropped;
         }
 
         if (length > expected_ - buffer_.size()) {
-            fail("chunks exceed the announced " + std::to_string(expected_) + " bytes");
+            Fail("chunks exceed the announced " + std::to_string(expected_) + " bytes");
             return Result::Dropped;
         }
         if (length > 0) {
@@ -63,7 +63,7 @@ public:
 
         if (!last) return Result::Partial;
         if (buffer_.size() != expected_) {
-            fail("last chunk arrived after " + std::to_string(buffer_.size()) + " of " + std::to_string(expected_) +
+            Fail("last chunk arrived after " + std::to_string(buffer_.size()) + " of " + std::to_string(expected_) +
                  " bytes");
             return Result::Dropped;
         }
@@ -72,8 +72,8 @@ public:
         return Result::Complete;
     }
 
-    // The message completed by the last feed(); empty if none is ready.
-    std::vector<char> take() {
+    // The message completed by the last Feed(); empty if none is ready.
+    std::vector<char> Take() {
         std::vector<char> out;
         if (ready_) {
             out.swap(buffer_);
@@ -83,19 +83,19 @@ public:
     }
 
     // Forgets any half-built message (e.g. when the connection goes away).
-    void reset() {
+    void Reset() {
         buffer_.clear();
         expected_ = 0;
         inMessage_ = false;
         ready_ = false;
     }
 
-    bool inMessage() const { return inMessage_; }
-    std::size_t errorCount() const { return errors_; }
-    const std::string& lastError() const { return lastError_; }
+    bool InMessage() const { return inMessage_; }
+    std::size_t ErrorCount() const { return errors_; }
+    const std::string& LastError() const { return lastError_; }
 
 private:
-    void fail(std::string why) {
+    void Fail(std::string why) {
         ++errors_;
         lastError_ = std::move(why);
         buffer_.clear();

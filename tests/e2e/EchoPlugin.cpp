@@ -57,9 +57,9 @@ struct State {
 State g_state;
 std::atomic<long> g_outstandingWrites{0};
 
-void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void trace(const char* format, ...) {
+void Trace(const char* format, ...) {
     const char* path = std::getenv("NELKO_ECHO_TRACE");
     if (path == nullptr || *path == '\0') return;
     FILE* file = std::fopen(path, "a");
@@ -78,7 +78,7 @@ struct WriteBuffer {
     std::vector<char> bytes;
 };
 
-int channelIndexFor(DWORD openHandle) {
+int ChannelIndexFor(DWORD openHandle) {
     for (std::size_t i = 0; i < g_state.channels.size(); ++i) {
         if (g_state.channels[i].open && g_state.channels[i].openHandle == openHandle) return static_cast<int>(i);
     }
@@ -86,10 +86,10 @@ int channelIndexFor(DWORD openHandle) {
 }
 
 // Called with the mutex held.
-void sendReply(std::vector<char> message) {
+void SendReply(std::vector<char> message) {
     Channel& reply = g_state.channels[kReplyChannel];
     if (!reply.open || message.empty()) {
-        trace("reply of %zu bytes not sent: reply channel %s", message.size(), reply.open ? "open" : "closed");
+        Trace("reply of %zu bytes not sent: reply channel %s", message.size(), reply.open ? "open" : "closed");
         return;
     }
     auto* buffer = new (std::nothrow) WriteBuffer{std::move(message)};
@@ -100,31 +100,31 @@ void sendReply(std::vector<char> message) {
                                            g_state.initHandle, reply.openHandle, data, length, buffer)
                                      : g_state.entryPoints.pVirtualChannelWrite(reply.openHandle, data, length, buffer);
     if (rc != CHANNEL_RC_OK) {
-        trace("VirtualChannelWrite failed: %u", rc);
+        Trace("VirtualChannelWrite failed: %u", rc);
         delete buffer;
         return;
     }
     g_outstandingWrites.fetch_add(1);
 }
 
-VOID VCAPITYPE openEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength, UINT32 totalLength,
-                         UINT32 dataFlags) {
+VOID VCAPITYPE OnOpenEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength, UINT32 totalLength,
+                           UINT32 dataFlags) {
     switch (event) {
         case CHANNEL_EVENT_DATA_RECEIVED: {
             std::lock_guard<std::mutex> lock(g_state.mutex);
-            const int index = channelIndexFor(openHandle);
+            const int index = ChannelIndexFor(openHandle);
             if (index < 0) return;  // data for a channel we closed: the client library still delivers it
             ChunkAssembler& assembler = g_state.channels[static_cast<std::size_t>(index)].assembler;
-            const std::size_t errorsBefore = assembler.errorCount();
-            const auto result = assembler.feed(pData, dataLength, totalLength, dataFlags);
-            if (assembler.errorCount() != errorsBefore)
-                trace("%s: %s", kChannelNames[static_cast<std::size_t>(index)], assembler.lastError().c_str());
-            if (result == ChunkAssembler::Result::Complete) sendReply(assembler.take());
+            const std::size_t errorsBefore = assembler.ErrorCount();
+            const auto result = assembler.Feed(pData, dataLength, totalLength, dataFlags);
+            if (assembler.ErrorCount() != errorsBefore)
+                Trace("%s: %s", kChannelNames[static_cast<std::size_t>(index)], assembler.LastError().c_str());
+            if (result == ChunkAssembler::Result::Complete) SendReply(assembler.Take());
             break;
         }
         case CHANNEL_EVENT_WRITE_COMPLETE:
         case CHANNEL_EVENT_WRITE_CANCELLED:
-            if (event == CHANNEL_EVENT_WRITE_CANCELLED) trace("write cancelled");
+            if (event == CHANNEL_EVENT_WRITE_CANCELLED) Trace("write cancelled");
             delete static_cast<WriteBuffer*>(pData);
             g_outstandingWrites.fetch_sub(1);
             break;
@@ -132,34 +132,34 @@ VOID VCAPITYPE openEvent(DWORD openHandle, UINT event, LPVOID pData, UINT32 data
     }
 }
 
-VOID VCAPITYPE openEventEx(LPVOID, DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength, UINT32 totalLength,
-                           UINT32 dataFlags) {
-    openEvent(openHandle, event, pData, dataLength, totalLength, dataFlags);
+VOID VCAPITYPE OnOpenEventEx(LPVOID, DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength, UINT32 totalLength,
+                             UINT32 dataFlags) {
+    OnOpenEvent(openHandle, event, pData, dataLength, totalLength, dataFlags);
 }
 
 // Called with the mutex held.
-void openChannels() {
+void OpenChannels() {
     for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
         Channel& channel = g_state.channels[i];
-        channel.assembler.reset();
+        channel.assembler.Reset();
         DWORD handle = 0;
         const auto name = const_cast<PCHAR>(kChannelNames[i]);
         const UINT rc =
             g_state.extended
-                ? g_state.entryPointsEx.pVirtualChannelOpenEx(g_state.initHandle, &handle, name, openEventEx)
-                : g_state.entryPoints.pVirtualChannelOpen(g_state.initHandle, &handle, name, openEvent);
+                ? g_state.entryPointsEx.pVirtualChannelOpenEx(g_state.initHandle, &handle, name, OnOpenEventEx)
+                : g_state.entryPoints.pVirtualChannelOpen(g_state.initHandle, &handle, name, OnOpenEvent);
         if (rc == CHANNEL_RC_OK || (rc == CHANNEL_RC_ALREADY_OPEN && channel.open)) {
             if (rc == CHANNEL_RC_OK) channel.openHandle = handle;
             channel.open = true;
         } else {
-            trace("VirtualChannelOpen(%s) failed: %u", kChannelNames[i], rc);
+            Trace("VirtualChannelOpen(%s) failed: %u", kChannelNames[i], rc);
             channel.open = false;
         }
     }
 }
 
 // Called with the mutex held.
-void closeChannels() {
+void CloseChannels() {
     for (Channel& channel : g_state.channels) {
         if (channel.open && g_state.extended)
             g_state.entryPointsEx.pVirtualChannelCloseEx(g_state.initHandle, channel.openHandle);
@@ -167,25 +167,25 @@ void closeChannels() {
             g_state.entryPoints.pVirtualChannelClose(channel.openHandle);
         channel.open = false;
         channel.openHandle = 0;
-        channel.assembler.reset();
+        channel.assembler.Reset();
     }
 }
 
-VOID VCAPITYPE initEvent(LPVOID pInitHandle, UINT event, LPVOID /*pData*/, UINT /*dataLength*/) {
+VOID VCAPITYPE OnInitEvent(LPVOID pInitHandle, UINT event, LPVOID /*pData*/, UINT /*dataLength*/) {
     std::lock_guard<std::mutex> lock(g_state.mutex);
     if (pInitHandle != g_state.initHandle) return;
     switch (event) {
         case CHANNEL_EVENT_CONNECTED:
-            trace("connected");
-            openChannels();
+            Trace("connected");
+            OpenChannels();
             break;
         case CHANNEL_EVENT_DISCONNECTED:
-            trace("disconnected (%ld writes outstanding)", g_outstandingWrites.load());
-            closeChannels();
+            Trace("disconnected (%ld writes outstanding)", g_outstandingWrites.load());
+            CloseChannels();
             break;
         case CHANNEL_EVENT_TERMINATED:
-            trace("terminated (%ld writes outstanding)", g_outstandingWrites.load());
-            closeChannels();
+            Trace("terminated (%ld writes outstanding)", g_outstandingWrites.load());
+            CloseChannels();
             g_state.initialised = false;
             g_state.initHandle = nullptr;
             break;
@@ -193,11 +193,11 @@ VOID VCAPITYPE initEvent(LPVOID pInitHandle, UINT event, LPVOID /*pData*/, UINT 
     }
 }
 
-VOID VCAPITYPE initEventEx(LPVOID, LPVOID pInitHandle, UINT event, LPVOID pData, UINT dataLength) {
-    initEvent(pInitHandle, event, pData, dataLength);
+VOID VCAPITYPE OnInitEventEx(LPVOID, LPVOID pInitHandle, UINT event, LPVOID pData, UINT dataLength) {
+    OnInitEvent(pInitHandle, event, pData, dataLength);
 }
 
-std::array<CHANNEL_DEF, kChannelNames.size()> channelDefs() {
+std::array<CHANNEL_DEF, kChannelNames.size()> ChannelDefs() {
     std::array<CHANNEL_DEF, kChannelNames.size()> defs{};
     for (std::size_t i = 0; i < kChannelNames.size(); ++i) {
         // defs is zeroed, so the name stays terminated.
@@ -209,14 +209,14 @@ std::array<CHANNEL_DEF, kChannelNames.size()> channelDefs() {
 }
 
 // Called with the mutex held, after the init call.
-BOOL registered(UINT rc, LPVOID initHandle) {
+BOOL Registered(UINT rc, LPVOID initHandle) {
     if (rc != CHANNEL_RC_OK) {
-        trace("VirtualChannelInit failed: %u", rc);
+        Trace("VirtualChannelInit failed: %u", rc);
         return FALSE;
     }
     g_state.initHandle = initHandle;
     g_state.initialised = true;
-    trace("initialised");
+    Trace("initialised");
     return TRUE;
 }
 
@@ -235,10 +235,10 @@ VirtualChannelEntry(PCHANNEL_ENTRY_POINTS pEntryPoints) {
     if (g_state.initialised) return FALSE;  // one session per process
     std::memcpy(&g_state.entryPoints, pEntryPoints, sizeof(CHANNEL_ENTRY_POINTS));
     g_state.extended = false;
-    auto defs = channelDefs();
+    auto defs = ChannelDefs();
     LPVOID initHandle = nullptr;
-    return registered(g_state.entryPoints.pVirtualChannelInit(&initHandle, defs.data(), static_cast<INT>(defs.size()),
-                                                              VIRTUAL_CHANNEL_VERSION_WIN2000, initEvent),
+    return Registered(g_state.entryPoints.pVirtualChannelInit(&initHandle, defs.data(), static_cast<INT>(defs.size()),
+                                                              VIRTUAL_CHANNEL_VERSION_WIN2000, OnInitEvent),
                       initHandle);
 }
 
@@ -256,9 +256,9 @@ VirtualChannelEntryEx(PCHANNEL_ENTRY_POINTS_EX pEntryPointsEx, PVOID pInitHandle
     if (g_state.initialised) return FALSE;  // one session per process
     std::memcpy(&g_state.entryPointsEx, pEntryPointsEx, sizeof(CHANNEL_ENTRY_POINTS_EX));
     g_state.extended = true;
-    auto defs = channelDefs();
-    return registered(g_state.entryPointsEx.pVirtualChannelInitEx(nullptr, nullptr, pInitHandle, defs.data(),
+    auto defs = ChannelDefs();
+    return Registered(g_state.entryPointsEx.pVirtualChannelInitEx(nullptr, nullptr, pInitHandle, defs.data(),
                                                                   static_cast<INT>(defs.size()),
-                                                                  VIRTUAL_CHANNEL_VERSION_WIN2000, initEventEx),
+                                                                  VIRTUAL_CHANNEL_VERSION_WIN2000, OnInitEventEx),
                       pInitHandle);
 }

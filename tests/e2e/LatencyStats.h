@@ -20,13 +20,13 @@ struct LatencySummary {
 
 // Nearest-rank percentile of an ascending sample: the smallest value with at least p percent
 // of the sample at or below it. p in (0, 100].
-inline double percentileOfSorted(const std::vector<double>& sorted, double p) {
+inline double PercentileOfSorted(const std::vector<double>& sorted, double p) {
     if (sorted.empty()) return 0;
     const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
     return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
-inline LatencySummary summarizeLatencies(std::vector<double> samples) {
+inline LatencySummary SummarizeLatencies(std::vector<double> samples) {
     LatencySummary s;
     s.count = samples.size();
     if (samples.empty()) return s;
@@ -35,7 +35,7 @@ inline LatencySummary summarizeLatencies(std::vector<double> samples) {
     s.minUs = samples.front();
     s.maxUs = samples.back();
     s.medianUs = n % 2 == 1 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2.0;
-    s.p99Us = percentileOfSorted(samples, 99.0);
+    s.p99Us = PercentileOfSorted(samples, 99.0);
     s.meanUs = std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(n);
     return s;
 }

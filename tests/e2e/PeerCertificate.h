@@ -8,6 +8,6 @@
 
 namespace nelko::e2e {
 
-bool setPeerCertificate(rdpSettings* settings, const std::string& certificateFile, const std::string& privateKeyFile);
+bool SetPeerCertificate(rdpSettings* settings, const std::string& certificateFile, const std::string& privateKeyFile);
 
 }  // namespace nelko::e2e

@@ -2,7 +2,7 @@
 
 namespace nelko::e2e {
 
-bool setPeerCertificate(rdpSettings* settings, const std::string& certificateFile, const std::string& privateKeyFile) {
+bool SetPeerCertificate(rdpSettings* settings, const std::string& certificateFile, const std::string& privateKeyFile) {
     return freerdp_settings_set_string(settings, FreeRDP_CertificateFile, certificateFile.c_str()) &&
            freerdp_settings_set_string(settings, FreeRDP_PrivateKeyFile, privateKeyFile.c_str());
 }

@@ -6,7 +6,7 @@
 namespace nelko::e2e {
 
 // The settings take over the certificate and key and free them with themselves.
-bool setPeerCertificate(rdpSettings* settings, const std::string& certificateFile, const std::string& privateKeyFile) {
+bool SetPeerCertificate(rdpSettings* settings, const std::string& certificateFile, const std::string& privateKeyFile) {
     rdpCertificate* certificate = freerdp_certificate_new_from_file(certificateFile.c_str());
     rdpPrivateKey* key = freerdp_key_new_from_file(privateKeyFile.c_str());
     if (certificate == nullptr || key == nullptr) {

@@ -35,7 +35,7 @@ namespace {
 constexpr int kMaxReadPasses = 64;
 constexpr DWORD kWriteBlockedPollMs = 2;
 
-DWORD millisUntil(Clock::time_point deadline) {
+DWORD MillisUntil(Clock::time_point deadline) {
     const auto now = Clock::now();
     if (deadline <= now) return 0;
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
@@ -44,7 +44,7 @@ DWORD millisUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-std::int64_t epochMillis() {
+std::int64_t EpochMillis() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
@@ -52,11 +52,11 @@ std::int64_t epochMillis() {
 RdpTestServer::RdpTestServer(Options options, std::ostream& log) : options_(std::move(options)), log_(log) {}
 
 RdpTestServer::~RdpTestServer() {
-    freePeer();
+    FreePeer();
     if (listenFd_ >= 0) ::close(listenFd_);
 }
 
-bool RdpTestServer::listen(std::string& error) {
+bool RdpTestServer::Listen(std::string& error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(options_.port);
@@ -85,29 +85,29 @@ bool RdpTestServer::listen(std::string& error) {
     return true;
 }
 
-RdpTestServer* RdpTestServer::ownerOf(freerdp_peer* peer) {
+RdpTestServer* RdpTestServer::OwnerOf(freerdp_peer* peer) {
     if (peer == nullptr || peer->context == nullptr) return nullptr;
     return reinterpret_cast<PeerContext*>(peer->context)->owner;
 }
 
-BOOL RdpTestServer::onPostConnect(freerdp_peer* peer) {
-    RdpTestServer* self = ownerOf(peer);
+BOOL RdpTestServer::OnPostConnect(freerdp_peer* peer) {
+    RdpTestServer* self = OwnerOf(peer);
     if (self != nullptr && self->options_.verbose)
-        self->log_ << "EVENT post-connect epoch_ms=" << epochMillis() << std::endl;
+        self->log_ << "EVENT post-connect epoch_ms=" << EpochMillis() << std::endl;
     return TRUE;
 }
 
-BOOL RdpTestServer::onActivate(freerdp_peer* peer) {
-    RdpTestServer* self = ownerOf(peer);
+BOOL RdpTestServer::OnActivate(freerdp_peer* peer) {
+    RdpTestServer* self = OwnerOf(peer);
     if (self != nullptr) self->activated_ = true;
     return TRUE;
 }
 
 // Sits in front of the channel manager's handler to see how the data channel's messages are cut
 // into PDUs; the channel manager itself only ever hands out whole messages.
-BOOL RdpTestServer::onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size,
+BOOL RdpTestServer::OnReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size,
                                          UINT32 flags, size_t totalSize) {
-    RdpTestServer* self = ownerOf(peer);
+    RdpTestServer* self = OwnerOf(peer);
     if (self == nullptr || self->forwardReceive_ == nullptr) return FALSE;
     if (channelId == self->dataChannelId_ && self->dataChannelId_ != 0) {
         if ((flags & CHANNEL_FLAG_FIRST) != 0) self->currentChunks_ = 0;
@@ -124,10 +124,10 @@ BOOL RdpTestServer::onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, c
     return self->forwardReceive_(peer, channelId, data, size, flags, totalSize);
 }
 
-bool RdpTestServer::waitForClient(Clock::time_point deadline, std::string& error) {
+bool RdpTestServer::WaitForClient(Clock::time_point deadline, std::string& error) {
     while (true) {
         pollfd fd{listenFd_, POLLIN, 0};
-        const int ready = ::poll(&fd, 1, static_cast<int>(millisUntil(deadline)));
+        const int ready = ::poll(&fd, 1, static_cast<int>(MillisUntil(deadline)));
         if (ready > 0) return true;
         if (ready < 0 && errno != EINTR) {
             error = std::string("poll: ") + std::strerror(errno);
@@ -140,9 +140,9 @@ bool RdpTestServer::waitForClient(Clock::time_point deadline, std::string& error
     }
 }
 
-bool RdpTestServer::acceptSession(std::string& error) {
-    freePeer();
-    if (!waitForClient(Clock::now() + options_.acceptTimeout, error)) return false;
+bool RdpTestServer::AcceptSession(std::string& error) {
+    FreePeer();
+    if (!WaitForClient(Clock::now() + options_.acceptTimeout, error)) return false;
 
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
@@ -152,7 +152,7 @@ bool RdpTestServer::acceptSession(std::string& error) {
         return false;
     }
     const auto acceptedAt = Clock::now();
-    log_ << "EVENT accepted epoch_ms=" << epochMillis() << std::endl;
+    log_ << "EVENT accepted epoch_ms=" << EpochMillis() << std::endl;
 
     peer_ = freerdp_peer_new(fd);
     if (peer_ == nullptr) {
@@ -171,58 +171,58 @@ bool RdpTestServer::acceptSession(std::string& error) {
     reinterpret_cast<PeerContext*>(peer_->context)->owner = this;
 
     rdpSettings* settings = peer_->context->settings;
-    if (!setPeerCertificate(settings, options_.certificateFile, options_.privateKeyFile) ||
+    if (!SetPeerCertificate(settings, options_.certificateFile, options_.privateKeyFile) ||
         !freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) ||
         !freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, TRUE) ||
         !freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, FALSE) ||
         !freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32)) {
         error = "cannot apply the server settings";
-        freePeer();
+        FreePeer();
         return false;
     }
-    peer_->PostConnect = onPostConnect;
-    peer_->Activate = onActivate;
+    peer_->PostConnect = OnPostConnect;
+    peer_->Activate = OnActivate;
     activated_ = false;
     connected_ = true;
     lostReason_.clear();
 
     if (!peer_->Initialize(peer_)) {
         error = "peer initialisation failed (certificate or key unusable?)";
-        freePeer();
+        FreePeer();
         return false;
     }
     vcm_ = WTSOpenServerA(reinterpret_cast<LPSTR>(peer_->context));
     if (vcm_ == nullptr || vcm_ == INVALID_HANDLE_VALUE) {
         vcm_ = nullptr;
         error = "WTSOpenServerA failed";
-        freePeer();
+        FreePeer();
         return false;
     }
     forwardReceive_ = peer_->ReceiveChannelData;
-    peer_->ReceiveChannelData = onReceiveChannelData;
+    peer_->ReceiveChannelData = OnReceiveChannelData;
 
     const auto activationDeadline = acceptedAt + options_.activationTimeout;
     while (!activated_) {
         std::string pumpError;
-        if (!pump(activationDeadline, pumpError)) {
+        if (!Pump(activationDeadline, pumpError)) {
             error = "client connection ended before activation: " + pumpError;
-            freePeer();
+            FreePeer();
             return false;
         }
         if (!activated_ && Clock::now() >= activationDeadline) {
             error = "client not activated within " + std::to_string(options_.activationTimeout.count()) + " ms";
-            freePeer();
+            FreePeer();
             return false;
         }
     }
     const double setupMs = std::chrono::duration<double, std::milli>(Clock::now() - acceptedAt).count();
-    log_ << "EVENT activated epoch_ms=" << epochMillis() << " after_accept_ms=" << static_cast<long>(setupMs)
+    log_ << "EVENT activated epoch_ms=" << EpochMillis() << " after_accept_ms=" << static_cast<long>(setupMs)
          << std::endl;
 
     for (const std::string* name : {&options_.commandChannel, &options_.dataChannel}) {
         if (!WTSVirtualChannelManagerIsChannelJoined(vcm_, name->c_str())) {
             error = "the client did not join channel " + *name + " (plug-in not loaded?)";
-            freePeer();
+            FreePeer();
             return false;
         }
     }
@@ -230,7 +230,7 @@ bool RdpTestServer::acceptSession(std::string& error) {
     data_ = WTSVirtualChannelOpen(vcm_, WTS_CURRENT_SESSION, const_cast<LPSTR>(options_.dataChannel.c_str()));
     if (command_ == nullptr || data_ == nullptr) {
         error = "WTSVirtualChannelOpen failed";
-        freePeer();
+        FreePeer();
         return false;
     }
     dataChannelId_ = WTSChannelGetId(peer_, options_.dataChannel.c_str());
@@ -241,9 +241,9 @@ bool RdpTestServer::acceptSession(std::string& error) {
         const auto until = Clock::now() + options_.settleAfterActivation;
         std::string pumpError;
         while (Clock::now() < until) {
-            if (!pump(until, pumpError)) {
+            if (!Pump(until, pumpError)) {
                 error = "client connection ended while settling: " + pumpError;
-                freePeer();
+                FreePeer();
                 return false;
             }
         }
@@ -251,7 +251,7 @@ bool RdpTestServer::acceptSession(std::string& error) {
     return true;
 }
 
-bool RdpTestServer::pump(Clock::time_point deadline, std::string& error) {
+bool RdpTestServer::Pump(Clock::time_point deadline, std::string& error) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD count = peer_->GetEventHandles(peer_, handles, MAXIMUM_WAIT_OBJECTS - 1);
     if (count == 0) {
@@ -262,7 +262,7 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error) {
     // channel data while the client is still in the licensing phase, which ends the connection.
     if (activated_) handles[count++] = WTSVirtualChannelManagerGetEventHandle(vcm_);
 
-    DWORD timeout = millisUntil(deadline);
+    DWORD timeout = MillisUntil(deadline);
     if (peer_->IsWriteBlocked(peer_)) timeout = std::min(timeout, kWriteBlockedPollMs);
     if (WaitForMultipleObjects(count, handles, FALSE, timeout) == WAIT_FAILED) {
         error = "WaitForMultipleObjects failed";
@@ -286,7 +286,7 @@ bool RdpTestServer::pump(Clock::time_point deadline, std::string& error) {
     return true;
 }
 
-bool RdpTestServer::takeMessage(HANDLE channel, std::string& message, std::string& error) {
+bool RdpTestServer::TakeMessage(HANDLE channel, std::string& message, std::string& error) {
     ULONG size = 0;
     if (channel == nullptr || !WTSVirtualChannelRead(channel, 0, nullptr, 0, &size)) return false;
     if (size == 0) {
@@ -302,17 +302,17 @@ bool RdpTestServer::takeMessage(HANDLE channel, std::string& message, std::strin
     return true;
 }
 
-void RdpTestServer::drainCommandChannel() {
+void RdpTestServer::DrainCommandChannel() {
     std::string stray;
     std::string error;
-    for (int i = 0; i < 1000 && takeMessage(command_, stray, error); ++i) {
+    for (int i = 0; i < 1000 && TakeMessage(command_, stray, error); ++i) {
         ++strayOnCommand_;
         log_ << "WARN message on " << options_.commandChannel << " (responses belong on " << options_.dataChannel
-             << "): " << printable(stray) << std::endl;
+             << "): " << Printable(stray) << std::endl;
     }
 }
 
-bool RdpTestServer::send(const std::string& request, std::string& error) {
+bool RdpTestServer::Send(const std::string& request, std::string& error) {
     if (!connected_ || command_ == nullptr) {
         error = "not connected" + (lostReason_.empty() ? std::string() : ": " + lostReason_);
         return false;
@@ -327,11 +327,11 @@ bool RdpTestServer::send(const std::string& request, std::string& error) {
     return true;
 }
 
-Received RdpTestServer::receive(Clock::time_point deadline) {
+Received RdpTestServer::Receive(Clock::time_point deadline) {
     Received r;
     while (true) {
         std::string error;
-        if (takeMessage(data_, r.data, error)) {
+        if (TakeMessage(data_, r.data, error)) {
             r.status = Received::Status::Message;
             return r;
         }
@@ -340,7 +340,7 @@ Received RdpTestServer::receive(Clock::time_point deadline) {
             r.error = error;
             return r;
         }
-        drainCommandChannel();
+        DrainCommandChannel();
         if (!connected_) {
             r.status = Received::Status::Closed;
             r.error = lostReason_;
@@ -350,15 +350,15 @@ Received RdpTestServer::receive(Clock::time_point deadline) {
             r.status = Received::Status::Timeout;
             return r;
         }
-        if (!pump(deadline, error)) {
+        if (!Pump(deadline, error)) {
             connected_ = false;
             lostReason_ = error;
-            log_ << "EVENT connection-lost epoch_ms=" << epochMillis() << " reason=\"" << error << "\"" << std::endl;
+            log_ << "EVENT connection-lost epoch_ms=" << EpochMillis() << " reason=\"" << error << "\"" << std::endl;
         }
     }
 }
 
-void RdpTestServer::endSession(bool graceful) {
+void RdpTestServer::EndSession(bool graceful) {
     if (peer_ == nullptr) return;
     if (connected_ && graceful) {
         // Flush queued channel data, then say goodbye: deactivate, error info, disconnect
@@ -371,16 +371,16 @@ void RdpTestServer::endSession(bool graceful) {
             ::usleep(1000);
         }
     }
-    log_ << "EVENT session-end epoch_ms=" << epochMillis() << (graceful ? " graceful" : " dropped") << std::endl;
-    freePeer();
+    log_ << "EVENT session-end epoch_ms=" << EpochMillis() << (graceful ? " graceful" : " dropped") << std::endl;
+    FreePeer();
 }
 
-bool RdpTestServer::reconnect(bool graceful, std::string& error) {
-    endSession(graceful);
-    return acceptSession(error);
+bool RdpTestServer::Reconnect(bool graceful, std::string& error) {
+    EndSession(graceful);
+    return AcceptSession(error);
 }
 
-void RdpTestServer::freePeer() {
+void RdpTestServer::FreePeer() {
     if (command_ != nullptr) WTSVirtualChannelClose(command_);
     if (data_ != nullptr) WTSVirtualChannelClose(data_);
     command_ = nullptr;
@@ -399,7 +399,7 @@ void RdpTestServer::freePeer() {
     connected_ = false;
 }
 
-bool makeCertificate(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error) {
+bool MakeCertificate(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error) {
     namespace fs = std::filesystem;
     const fs::path dir =
         fs::path(certificateFile).parent_path().empty() ? fs::path(".") : fs::path(certificateFile).parent_path();

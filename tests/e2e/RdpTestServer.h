@@ -44,37 +44,37 @@ public:
     RdpTestServer(const RdpTestServer&) = delete;
     RdpTestServer& operator=(const RdpTestServer&) = delete;
 
-    bool listen(std::string& error);
-    std::uint16_t port() const { return boundPort_; }
+    bool Listen(std::string& error);
+    std::uint16_t Port() const { return boundPort_; }
 
     // Accepts the next client, waits for activation and opens both channels.
-    bool acceptSession(std::string& error);
+    bool AcceptSession(std::string& error);
     // Ends the current session: graceful tells the client (which then exits), otherwise the
     // connection is cut as a network failure would.
-    void endSession(bool graceful);
+    void EndSession(bool graceful);
 
-    bool send(const std::string& request, std::string& error) override;
-    Received receive(Clock::time_point deadline) override;
-    bool reconnect(bool graceful, std::string& error) override;
+    bool Send(const std::string& request, std::string& error) override;
+    Received Receive(Clock::time_point deadline) override;
+    bool Reconnect(bool graceful, std::string& error) override;
 
-    const ChunkStats& chunkStats() const { return chunkStats_; }
-    std::uint64_t strayCommandChannelMessages() const { return strayOnCommand_; }
-    std::uint64_t sessions() const { return sessions_; }
+    const ChunkStats& GetChunkStats() const { return chunkStats_; }
+    std::uint64_t StrayCommandChannelMessages() const { return strayOnCommand_; }
+    std::uint64_t Sessions() const { return sessions_; }
 
 private:
     struct PeerContext;
 
-    static BOOL onPostConnect(freerdp_peer* peer);
-    static BOOL onActivate(freerdp_peer* peer);
-    static BOOL onReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size, UINT32 flags,
+    static BOOL OnPostConnect(freerdp_peer* peer);
+    static BOOL OnActivate(freerdp_peer* peer);
+    static BOOL OnReceiveChannelData(freerdp_peer* peer, UINT16 channelId, const BYTE* data, size_t size, UINT32 flags,
                                      size_t totalSize);
-    static RdpTestServer* ownerOf(freerdp_peer* peer);
+    static RdpTestServer* OwnerOf(freerdp_peer* peer);
 
-    bool pump(Clock::time_point deadline, std::string& error);
-    bool takeMessage(HANDLE channel, std::string& message, std::string& error);
-    void drainCommandChannel();
-    void freePeer();
-    bool waitForClient(Clock::time_point deadline, std::string& error);
+    bool Pump(Clock::time_point deadline, std::string& error);
+    bool TakeMessage(HANDLE channel, std::string& message, std::string& error);
+    void DrainCommandChannel();
+    void FreePeer();
+    bool WaitForClient(Clock::time_point deadline, std::string& error);
 
     Options options_;
     std::ostream& log_;
@@ -98,9 +98,9 @@ private:
 };
 
 // Writes a self-signed certificate and its private key (PEM) for the server.
-bool makeCertificate(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error);
+bool MakeCertificate(const std::string& certificateFile, const std::string& privateKeyFile, std::string& error);
 
 // Milliseconds since the Unix epoch, for lining up the server's and the runner's timestamps.
-std::int64_t epochMillis();
+std::int64_t EpochMillis();
 
 }  // namespace nelko::e2e

@@ -18,184 +18,184 @@ using Result = ChunkAssembler::Result;
 constexpr std::uint32_t kFirst = ChunkAssembler::kFirst;
 constexpr std::uint32_t kLast = ChunkAssembler::kLast;
 
-std::string str(const std::vector<char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Str(const std::vector<char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-Result feed(ChunkAssembler& a, const std::string& chunk, std::uint32_t total, std::uint32_t flags) {
-    return a.feed(chunk.data(), static_cast<std::uint32_t>(chunk.size()), total, flags);
+Result Feed(ChunkAssembler& a, const std::string& chunk, std::uint32_t total, std::uint32_t flags) {
+    return a.Feed(chunk.data(), static_cast<std::uint32_t>(chunk.size()), total, flags);
 }
 
 // ---- ChunkAssembler ---------------------------------------------------------------------
 
 TEST(ChunkAssembler, SingleChunkMessageIsCompleteAtOnce) {
     ChunkAssembler a;
-    EXPECT_EQ(feed(a, "Hello|", 6, kFirst | kLast), Result::Complete);
-    EXPECT_EQ(str(a.take()), "Hello|");
-    EXPECT_TRUE(a.take().empty()) << "a message is handed out once";
-    EXPECT_EQ(a.errorCount(), 0u);
+    EXPECT_EQ(Feed(a, "Hello|", 6, kFirst | kLast), Result::Complete);
+    EXPECT_EQ(Str(a.Take()), "Hello|");
+    EXPECT_TRUE(a.Take().empty()) << "a message is handed out once";
+    EXPECT_EQ(a.ErrorCount(), 0u);
 }
 
 TEST(ChunkAssembler, JoinsChunksInOrder) {
     ChunkAssembler a;
-    EXPECT_EQ(feed(a, "abc", 9, kFirst), Result::Partial);
-    EXPECT_TRUE(a.take().empty());
-    EXPECT_EQ(feed(a, "def", 9, 0), Result::Partial);
-    EXPECT_EQ(feed(a, "ghi", 9, kLast), Result::Complete);
-    EXPECT_EQ(str(a.take()), "abcdefghi");
-    EXPECT_FALSE(a.inMessage());
+    EXPECT_EQ(Feed(a, "abc", 9, kFirst), Result::Partial);
+    EXPECT_TRUE(a.Take().empty());
+    EXPECT_EQ(Feed(a, "def", 9, 0), Result::Partial);
+    EXPECT_EQ(Feed(a, "ghi", 9, kLast), Result::Complete);
+    EXPECT_EQ(Str(a.Take()), "abcdefghi");
+    EXPECT_FALSE(a.InMessage());
 }
 
 TEST(ChunkAssembler, BackToBackMessagesStaySeparate) {
     ChunkAssembler a;
-    ASSERT_EQ(feed(a, "one", 3, kFirst | kLast), Result::Complete);
-    EXPECT_EQ(str(a.take()), "one");
-    ASSERT_EQ(feed(a, "tw", 3, kFirst), Result::Partial);
-    ASSERT_EQ(feed(a, "o", 3, kLast), Result::Complete);
-    EXPECT_EQ(str(a.take()), "two");
+    ASSERT_EQ(Feed(a, "one", 3, kFirst | kLast), Result::Complete);
+    EXPECT_EQ(Str(a.Take()), "one");
+    ASSERT_EQ(Feed(a, "tw", 3, kFirst), Result::Partial);
+    ASSERT_EQ(Feed(a, "o", 3, kLast), Result::Complete);
+    EXPECT_EQ(Str(a.Take()), "two");
 }
 
 TEST(ChunkAssembler, DropsChunkWithoutFirst) {
     ChunkAssembler a;
-    EXPECT_EQ(feed(a, "tail", 8, kLast), Result::Dropped);
-    EXPECT_EQ(a.errorCount(), 1u);
-    EXPECT_TRUE(a.take().empty());
+    EXPECT_EQ(Feed(a, "tail", 8, kLast), Result::Dropped);
+    EXPECT_EQ(a.ErrorCount(), 1u);
+    EXPECT_TRUE(a.Take().empty());
     // and recovers on the next proper message
-    EXPECT_EQ(feed(a, "ok", 2, kFirst | kLast), Result::Complete);
-    EXPECT_EQ(str(a.take()), "ok");
+    EXPECT_EQ(Feed(a, "ok", 2, kFirst | kLast), Result::Complete);
+    EXPECT_EQ(Str(a.Take()), "ok");
 }
 
 TEST(ChunkAssembler, NewFirstChunkAbandonsUnfinishedMessage) {
     ChunkAssembler a;
-    ASSERT_EQ(feed(a, "half", 8, kFirst), Result::Partial);
-    EXPECT_EQ(feed(a, "new", 3, kFirst | kLast), Result::Complete);
-    EXPECT_EQ(str(a.take()), "new") << "no bytes of the abandoned message may leak in";
-    EXPECT_EQ(a.errorCount(), 1u);
+    ASSERT_EQ(Feed(a, "half", 8, kFirst), Result::Partial);
+    EXPECT_EQ(Feed(a, "new", 3, kFirst | kLast), Result::Complete);
+    EXPECT_EQ(Str(a.Take()), "new") << "no bytes of the abandoned message may leak in";
+    EXPECT_EQ(a.ErrorCount(), 1u);
 }
 
 TEST(ChunkAssembler, DropsMessageShorterThanAnnounced) {
     ChunkAssembler a;
-    ASSERT_EQ(feed(a, "abc", 10, kFirst), Result::Partial);
-    EXPECT_EQ(feed(a, "de", 10, kLast), Result::Dropped);
-    EXPECT_TRUE(a.take().empty());
-    EXPECT_FALSE(a.inMessage());
+    ASSERT_EQ(Feed(a, "abc", 10, kFirst), Result::Partial);
+    EXPECT_EQ(Feed(a, "de", 10, kLast), Result::Dropped);
+    EXPECT_TRUE(a.Take().empty());
+    EXPECT_FALSE(a.InMessage());
 }
 
 TEST(ChunkAssembler, DropsChunksBeyondAnnouncedLength) {
     ChunkAssembler a;
-    ASSERT_EQ(feed(a, "abcd", 6, kFirst), Result::Partial);
-    EXPECT_EQ(feed(a, "efgh", 6, 0), Result::Dropped) << "refused at once, not buffered until the last chunk";
-    EXPECT_EQ(feed(a, "ij", 6, kLast), Result::Dropped);
-    EXPECT_TRUE(a.take().empty());
-    EXPECT_EQ(feed(a, "abcdefgh", 6, kFirst | kLast), Result::Dropped);
+    ASSERT_EQ(Feed(a, "abcd", 6, kFirst), Result::Partial);
+    EXPECT_EQ(Feed(a, "efgh", 6, 0), Result::Dropped) << "refused at once, not buffered until the last chunk";
+    EXPECT_EQ(Feed(a, "ij", 6, kLast), Result::Dropped);
+    EXPECT_TRUE(a.Take().empty());
+    EXPECT_EQ(Feed(a, "abcdefgh", 6, kFirst | kLast), Result::Dropped);
 }
 
 TEST(ChunkAssembler, DropsWhenTotalLengthChangesMidMessage) {
     ChunkAssembler a;
-    ASSERT_EQ(feed(a, "ab", 4, kFirst), Result::Partial);
-    EXPECT_EQ(feed(a, "cd", 5, kLast), Result::Dropped);
+    ASSERT_EQ(Feed(a, "ab", 4, kFirst), Result::Partial);
+    EXPECT_EQ(Feed(a, "cd", 5, kLast), Result::Dropped);
 }
 
 TEST(ChunkAssembler, RefusesMessagesOverTheLimit) {
     ChunkAssembler a(16);
-    EXPECT_EQ(feed(a, "x", 17, kFirst), Result::Dropped);
-    EXPECT_EQ(feed(a, "x", 17, kLast), Result::Dropped) << "the rest of a refused message is dropped too";
-    EXPECT_EQ(feed(a, "fits", 4, kFirst | kLast), Result::Complete);
+    EXPECT_EQ(Feed(a, "x", 17, kFirst), Result::Dropped);
+    EXPECT_EQ(Feed(a, "x", 17, kLast), Result::Dropped) << "the rest of a refused message is dropped too";
+    EXPECT_EQ(Feed(a, "fits", 4, kFirst | kLast), Result::Complete);
 }
 
 TEST(ChunkAssembler, ResetForgetsHalfBuiltMessage) {
     ChunkAssembler a;
-    ASSERT_EQ(feed(a, "abc", 6, kFirst), Result::Partial);
-    a.reset();
-    EXPECT_EQ(feed(a, "def", 6, kLast), Result::Dropped);
+    ASSERT_EQ(Feed(a, "abc", 6, kFirst), Result::Partial);
+    a.Reset();
+    EXPECT_EQ(Feed(a, "def", 6, kLast), Result::Dropped);
 }
 
 // ---- placeholders and expectations ---------------------------------------------------------
 
 TEST(TextTemplate, ExpandsPlaceholders) {
-    EXPECT_EQ(TextTemplate::parse("Hello|").expand(0), "Hello|");
-    EXPECT_EQ(TextTemplate::parse("a${tab}b${nl}c${cr}${dollar}${empty}").expand(0), "a\tb\nc\r$");
-    EXPECT_EQ(TextTemplate::parse("${repeat:3:ab}|").expand(0), "ababab|");
-    EXPECT_EQ(TextTemplate::parse("${repeat:2000:x}").expand(0).size(), 2000u);
-    EXPECT_EQ(TextTemplate::parse("${hex:00ff41}").expand(0), std::string("\x00\xff"
+    EXPECT_EQ(TextTemplate::Parse("Hello|").Expand(0), "Hello|");
+    EXPECT_EQ(TextTemplate::Parse("a${tab}b${nl}c${cr}${dollar}${empty}").Expand(0), "a\tb\nc\r$");
+    EXPECT_EQ(TextTemplate::Parse("${repeat:3:ab}|").Expand(0), "ababab|");
+    EXPECT_EQ(TextTemplate::Parse("${repeat:2000:x}").Expand(0).size(), 2000u);
+    EXPECT_EQ(TextTemplate::Parse("${hex:00ff41}").Expand(0), std::string("\x00\xff"
                                                                           "A",
                                                                           3));
-    EXPECT_EQ(TextTemplate::parse("cost $5 {x}").expand(0), "cost $5 {x}");
+    EXPECT_EQ(TextTemplate::Parse("cost $5 {x}").Expand(0), "cost $5 {x}");
 }
 
 TEST(TextTemplate, IndexPlaceholderFollowsTheExchange) {
-    const auto t = TextTemplate::parse("Seq|${i}|${i}");
-    EXPECT_TRUE(t.usesIndex());
-    EXPECT_EQ(t.expand(0), "Seq|0|0");
-    EXPECT_EQ(t.expand(2999), "Seq|2999|2999");
-    EXPECT_FALSE(TextTemplate::parse("plain").usesIndex());
+    const auto t = TextTemplate::Parse("Seq|${i}|${i}");
+    EXPECT_TRUE(t.UsesIndex());
+    EXPECT_EQ(t.Expand(0), "Seq|0|0");
+    EXPECT_EQ(t.Expand(2999), "Seq|2999|2999");
+    EXPECT_FALSE(TextTemplate::Parse("plain").UsesIndex());
 }
 
 TEST(TextTemplate, RejectsBadPlaceholders) {
-    EXPECT_THROW(TextTemplate::parse("${nope}"), std::invalid_argument);
-    EXPECT_THROW(TextTemplate::parse("abc${tab"), std::invalid_argument);
-    EXPECT_THROW(TextTemplate::parse("${repeat:x:abc}"), std::invalid_argument);
-    EXPECT_THROW(TextTemplate::parse("${repeat:5:}"), std::invalid_argument);
-    EXPECT_THROW(TextTemplate::parse("${repeat:99999999:abc}"), std::invalid_argument);
-    EXPECT_THROW(TextTemplate::parse("${hex:abc}"), std::invalid_argument);
-    EXPECT_THROW(TextTemplate::parse("${hex:zz}"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("${nope}"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("abc${tab"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("${repeat:x:abc}"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("${repeat:5:}"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("${repeat:99999999:abc}"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("${hex:abc}"), std::invalid_argument);
+    EXPECT_THROW(TextTemplate::Parse("${hex:zz}"), std::invalid_argument);
 }
 
 TEST(Expectation, ExactIsWholeAndCaseSensitive) {
-    const auto e = Expectation::parse("OK|Hello");
-    EXPECT_TRUE(e.matches("OK|Hello", 0));
-    EXPECT_FALSE(e.matches("OK|Hello ", 0));
-    EXPECT_FALSE(e.matches("OK|Hell", 0));
-    EXPECT_FALSE(e.matches("ok|hello", 0));
+    const auto e = Expectation::Parse("OK|Hello");
+    EXPECT_TRUE(e.Matches("OK|Hello", 0));
+    EXPECT_FALSE(e.Matches("OK|Hello ", 0));
+    EXPECT_FALSE(e.Matches("OK|Hell", 0));
+    EXPECT_FALSE(e.Matches("ok|hello", 0));
 }
 
 TEST(Expectation, PrefixRegexAnyAndExactEscape) {
-    EXPECT_TRUE(Expectation::parse("prefix:OK|").matches("OK|anything", 0));
-    EXPECT_FALSE(Expectation::parse("prefix:OK|").matches("ERR|OK|", 0));
-    EXPECT_FALSE(Expectation::parse("prefix:OK|long").matches("OK|", 0));
+    EXPECT_TRUE(Expectation::Parse("prefix:OK|").Matches("OK|anything", 0));
+    EXPECT_FALSE(Expectation::Parse("prefix:OK|").Matches("ERR|OK|", 0));
+    EXPECT_FALSE(Expectation::Parse("prefix:OK|long").Matches("OK|", 0));
 
-    const auto r = Expectation::parse("regex:OK\\|[0-9]+");
-    EXPECT_TRUE(r.matches("OK|123", 0));
-    EXPECT_FALSE(r.matches("OK|123x", 0)) << "a regex must match the whole response";
-    EXPECT_FALSE(r.matches("xOK|1", 0));
+    const auto r = Expectation::Parse("regex:OK\\|[0-9]+");
+    EXPECT_TRUE(r.Matches("OK|123", 0));
+    EXPECT_FALSE(r.Matches("OK|123x", 0)) << "a regex must match the whole response";
+    EXPECT_FALSE(r.Matches("xOK|1", 0));
 
-    EXPECT_TRUE(Expectation::parse("any").matches("whatever", 0));
-    EXPECT_TRUE(Expectation::parse("exact:prefix:x").matches("prefix:x", 0));
-    EXPECT_FALSE(Expectation::parse("exact:prefix:x").matches("prefix:xy", 0));
+    EXPECT_TRUE(Expectation::Parse("any").Matches("whatever", 0));
+    EXPECT_TRUE(Expectation::Parse("exact:prefix:x").Matches("prefix:x", 0));
+    EXPECT_FALSE(Expectation::Parse("exact:prefix:x").Matches("prefix:xy", 0));
 }
 
 TEST(Expectation, IndexedExpectations) {
-    const auto e = Expectation::parse("R|${i}");
-    EXPECT_TRUE(e.matches("R|41", 41));
-    EXPECT_FALSE(e.matches("R|41", 42));
-    const auto r = Expectation::parse("regex:R\\|${i}(\\|.*)?");
-    EXPECT_TRUE(r.matches("R|7|x", 7));
-    EXPECT_FALSE(r.matches("R|8|x", 7));
+    const auto e = Expectation::Parse("R|${i}");
+    EXPECT_TRUE(e.Matches("R|41", 41));
+    EXPECT_FALSE(e.Matches("R|41", 42));
+    const auto r = Expectation::Parse("regex:R\\|${i}(\\|.*)?");
+    EXPECT_TRUE(r.Matches("R|7|x", 7));
+    EXPECT_FALSE(r.Matches("R|8|x", 7));
 }
 
-TEST(Expectation, RejectsBadRegex) { EXPECT_THROW(Expectation::parse("regex:(unclosed"), std::invalid_argument); }
+TEST(Expectation, RejectsBadRegex) { EXPECT_THROW(Expectation::Parse("regex:(unclosed"), std::invalid_argument); }
 
 TEST(Printable, EscapesAndShortens) {
-    EXPECT_EQ(printable("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\x01\"");
-    EXPECT_EQ(printable(std::string(100, 'x'), 4), "\"xxxx...\" (100 bytes)");
+    EXPECT_EQ(Printable("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\x01\"");
+    EXPECT_EQ(Printable(std::string(100, 'x'), 4), "\"xxxx...\" (100 bytes)");
 }
 
 // ---- script parsing -------------------------------------------------------------------------
 
-std::vector<Step> parse(const std::string& text) {
+std::vector<Step> Parse(const std::string& text) {
     std::istringstream in(text);
-    return parseScript(in);
+    return ParseScript(in);
 }
 
-int errorLine(const std::string& text) {
+int ErrorLine(const std::string& text) {
     try {
-        parse(text);
+        Parse(text);
     } catch (const ScriptError& e) {
-        return e.line();
+        return e.Line();
     }
     return -1;
 }
 
 TEST(ParseScript, ReadsEveryKindOfStep) {
-    const auto steps = parse(
+    const auto steps = Parse(
         "# comment\n"
         "\n"
         "Hello|\tOK|Hello\r\n"
@@ -209,12 +209,12 @@ TEST(ParseScript, ReadsEveryKindOfStep) {
     ASSERT_EQ(steps.size(), 7u);
     EXPECT_EQ(steps[0].kind, Step::Kind::Exchange);
     EXPECT_EQ(steps[0].line, 3);
-    EXPECT_EQ(steps[0].request.expand(0), "Hello|");
-    EXPECT_TRUE(steps[0].expect.matches("OK|Hello", 0)) << "a CRLF line ending is not part of the text";
+    EXPECT_EQ(steps[0].request.Expand(0), "Hello|");
+    EXPECT_TRUE(steps[0].expect.Matches("OK|Hello", 0)) << "a CRLF line ending is not part of the text";
     EXPECT_EQ(steps[1].kind, Step::Kind::Bulk);
     EXPECT_EQ(steps[1].count, 3000u);
     EXPECT_EQ(steps[1].window, 0u);
-    EXPECT_EQ(steps[1].request.expand(12), "Seq|12");
+    EXPECT_EQ(steps[1].request.Expand(12), "Seq|12");
     EXPECT_EQ(steps[2].window, 4u);
     EXPECT_EQ(steps[3].kind, Step::Kind::Disconnect);
     EXPECT_EQ(steps[4].kind, Step::Kind::Drop);
@@ -225,27 +225,27 @@ TEST(ParseScript, ReadsEveryKindOfStep) {
 }
 
 TEST(ParseScript, KeepsSpacesInsideTexts) {
-    const auto steps = parse(" Hello | \t OK \n");
+    const auto steps = Parse(" Hello | \t OK \n");
     ASSERT_EQ(steps.size(), 1u);
-    EXPECT_EQ(steps[0].request.expand(0), " Hello | ");
-    EXPECT_TRUE(steps[0].expect.matches(" OK ", 0));
+    EXPECT_EQ(steps[0].request.Expand(0), " Hello | ");
+    EXPECT_TRUE(steps[0].expect.Matches(" OK ", 0));
 }
 
 TEST(ParseScript, NamesTheLineOfEachMistake) {
-    EXPECT_EQ(errorLine("ok\tok\nno-tab-here\n"), 2);
-    EXPECT_EQ(errorLine("a\tb\tc\n"), 1);
-    EXPECT_EQ(errorLine("\n\nbulk\tzero\tx\tx\n"), 3);
-    EXPECT_EQ(errorLine("bulk\t0\tx\tx\n"), 1);
-    EXPECT_EQ(errorLine("bulk\t5\tx\n"), 1);
-    EXPECT_EQ(errorLine("bulk\t5\tx\tx\twindow=0\n"), 1);
-    EXPECT_EQ(errorLine("bulk\t5\tx\tx\tsize=3\n"), 1);
-    EXPECT_EQ(errorLine("pause\n"), 1);
-    EXPECT_EQ(errorLine("pause\tsoon\n"), 1);
-    EXPECT_EQ(errorLine("disconnect\tnow\n"), 1);
-    EXPECT_EQ(errorLine("${empty}\tx\n"), 1);
-    EXPECT_EQ(errorLine("x\t\n"), 1);
-    EXPECT_EQ(errorLine("x\tregex:[\n"), 1);
-    EXPECT_EQ(errorLine("${what}\tx\n"), 1);
+    EXPECT_EQ(ErrorLine("ok\tok\nno-tab-here\n"), 2);
+    EXPECT_EQ(ErrorLine("a\tb\tc\n"), 1);
+    EXPECT_EQ(ErrorLine("\n\nbulk\tzero\tx\tx\n"), 3);
+    EXPECT_EQ(ErrorLine("bulk\t0\tx\tx\n"), 1);
+    EXPECT_EQ(ErrorLine("bulk\t5\tx\n"), 1);
+    EXPECT_EQ(ErrorLine("bulk\t5\tx\tx\twindow=0\n"), 1);
+    EXPECT_EQ(ErrorLine("bulk\t5\tx\tx\tsize=3\n"), 1);
+    EXPECT_EQ(ErrorLine("pause\n"), 1);
+    EXPECT_EQ(ErrorLine("pause\tsoon\n"), 1);
+    EXPECT_EQ(ErrorLine("disconnect\tnow\n"), 1);
+    EXPECT_EQ(ErrorLine("${empty}\tx\n"), 1);
+    EXPECT_EQ(ErrorLine("x\t\n"), 1);
+    EXPECT_EQ(ErrorLine("x\tregex:[\n"), 1);
+    EXPECT_EQ(ErrorLine("${what}\tx\n"), 1);
 }
 
 // ---- latency statistics -----------------------------------------------------------------
@@ -253,7 +253,7 @@ TEST(ParseScript, NamesTheLineOfEachMistake) {
 TEST(LatencyStats, MedianAndNearestRankP99) {
     std::vector<double> hundred;
     for (int i = 100; i >= 1; --i) hundred.push_back(i);
-    const auto s = summarizeLatencies(hundred);
+    const auto s = SummarizeLatencies(hundred);
     EXPECT_EQ(s.count, 100u);
     EXPECT_DOUBLE_EQ(s.minUs, 1);
     EXPECT_DOUBLE_EQ(s.maxUs, 100);
@@ -261,14 +261,14 @@ TEST(LatencyStats, MedianAndNearestRankP99) {
     EXPECT_DOUBLE_EQ(s.p99Us, 99);
     EXPECT_DOUBLE_EQ(s.meanUs, 50.5);
 
-    const auto odd = summarizeLatencies({5, 1, 3});
+    const auto odd = SummarizeLatencies({5, 1, 3});
     EXPECT_DOUBLE_EQ(odd.medianUs, 3);
     EXPECT_DOUBLE_EQ(odd.p99Us, 5);
 
     std::vector<double> outlier(1000, 10.0);
     outlier[0] = 5000;
     outlier[1] = 6000;
-    EXPECT_DOUBLE_EQ(summarizeLatencies(outlier).p99Us, 10) << "two in a thousand is under the 1% tail";
+    EXPECT_DOUBLE_EQ(SummarizeLatencies(outlier).p99Us, 10) << "two in a thousand is under the 1% tail";
     outlier[2] = 7000;
     outlier[3] = 8000;
     outlier[4] = 9000;
@@ -278,10 +278,10 @@ TEST(LatencyStats, MedianAndNearestRankP99) {
     outlier[8] = 9800;
     outlier[9] = 9900;
     outlier[10] = 9950;
-    EXPECT_DOUBLE_EQ(summarizeLatencies(outlier).p99Us, 5000);
+    EXPECT_DOUBLE_EQ(SummarizeLatencies(outlier).p99Us, 5000);
 
-    EXPECT_EQ(summarizeLatencies({}).count, 0u);
-    EXPECT_DOUBLE_EQ(summarizeLatencies({42}).p99Us, 42);
+    EXPECT_EQ(SummarizeLatencies({}).count, 0u);
+    EXPECT_DOUBLE_EQ(SummarizeLatencies({42}).p99Us, 42);
 }
 
 // ---- running scripts against a scripted link --------------------------------------------
@@ -301,9 +301,9 @@ public:
     std::size_t maxOutstanding = 0;
     std::size_t sentBeforeFirstReceive = 0;
     bool received = false;
-    std::vector<long long> waitsMs;  // how long each receive() call was allowed to wait
+    std::vector<long long> waitsMs;  // how long each Receive() call was allowed to wait
 
-    bool send(const std::string& request, std::string& error) override {
+    bool Send(const std::string& request, std::string& error) override {
         if (closed) {
             error = "closed";
             return false;
@@ -316,7 +316,7 @@ public:
         return true;
     }
 
-    Received receive(Clock::time_point deadline) override {
+    Received Receive(Clock::time_point deadline) override {
         waitsMs.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
         received = true;
         Received r;
@@ -332,7 +332,7 @@ public:
         return r;
     }
 
-    bool reconnect(bool graceful, std::string& error) override {
+    bool Reconnect(bool graceful, std::string& error) override {
         reconnects.push_back(graceful);
         if (!reconnectOk) error = "no client came back";
         return reconnectOk;
@@ -344,20 +344,20 @@ struct Run {
     std::string output;
 };
 
-Run runScript(FakeLink& link, const std::string& script, RunOptions options = {}) {
+Run RunScript(FakeLink& link, const std::string& script, RunOptions options = {}) {
     options.settle = std::chrono::milliseconds(0);
     std::ostringstream out;
     ScriptRunner runner(link, options, out);
     Run r;
-    r.summary = runner.run(parse(script));
+    r.summary = runner.Run(Parse(script));
     r.output = out.str();
     return r;
 }
 
 TEST(ScriptRunner, EchoPassesEverything) {
     FakeLink link;
-    const auto r = runScript(link, "Hello|\tHello|\nbulk\t100\tS|${i}\tS|${i}\nBye|\tprefix:By\n");
-    EXPECT_TRUE(r.summary.ok()) << r.output;
+    const auto r = RunScript(link, "Hello|\tHello|\nbulk\t100\tS|${i}\tS|${i}\nBye|\tprefix:By\n");
+    EXPECT_TRUE(r.summary.Ok()) << r.output;
     EXPECT_EQ(r.summary.passed, 3u);
     EXPECT_EQ(link.sent.size(), 102u);
     EXPECT_EQ(link.sent[1], "S|0");
@@ -367,8 +367,8 @@ TEST(ScriptRunner, EchoPassesEverything) {
 
 TEST(ScriptRunner, WrongResponseFailsButTheSessionGoesOn) {
     FakeLink link;
-    const auto r = runScript(link, "Hello|\tOK|Hello\nNext|\tNext|\n");
-    EXPECT_FALSE(r.summary.ok());
+    const auto r = RunScript(link, "Hello|\tOK|Hello\nNext|\tNext|\n");
+    EXPECT_FALSE(r.summary.Ok());
     EXPECT_EQ(r.summary.failed, 1u);
     EXPECT_EQ(r.summary.passed, 1u);
     EXPECT_FALSE(r.summary.aborted);
@@ -381,7 +381,7 @@ TEST(ScriptRunner, MissingResponseAbortsAndSkipsTheRest) {
     link.rule = [](const std::string& request, std::size_t) {
         return request == "Lost|" ? std::vector<std::string>{} : std::vector<std::string>{request};
     };
-    const auto r = runScript(link, "A|\tA|\nLost|\tLost|\nB|\tB|\nC|\tC|\n");
+    const auto r = RunScript(link, "A|\tA|\nLost|\tLost|\nB|\tB|\nC|\tC|\n");
     EXPECT_TRUE(r.summary.aborted);
     EXPECT_EQ(r.summary.passed, 1u);
     EXPECT_EQ(r.summary.failed, 1u);
@@ -395,8 +395,8 @@ TEST(ScriptRunner, BulkNoticesALostResponse) {
     link.rule = [](const std::string& request, std::size_t n) {
         return n == 17 ? std::vector<std::string>{} : std::vector<std::string>{request};
     };
-    const auto r = runScript(link, "bulk\t50\tS|${i}\tS|${i}\n");
-    EXPECT_FALSE(r.summary.ok());
+    const auto r = RunScript(link, "bulk\t50\tS|${i}\tS|${i}\n");
+    EXPECT_FALSE(r.summary.Ok());
     EXPECT_NE(r.output.find("response 17: expected exact \"S|17\", got \"S|18\""), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("lost or reordered"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("1 of 50 response(s) missing"), std::string::npos) << r.output;
@@ -407,8 +407,8 @@ TEST(ScriptRunner, BulkNoticesADuplicatedResponse) {
     link.rule = [](const std::string& request, std::size_t n) {
         return n == 5 ? std::vector<std::string>{request, request} : std::vector<std::string>{request};
     };
-    const auto r = runScript(link, "bulk\t20\tS|${i}\tS|${i}\n");
-    EXPECT_FALSE(r.summary.ok());
+    const auto r = RunScript(link, "bulk\t20\tS|${i}\tS|${i}\n");
+    EXPECT_FALSE(r.summary.Ok());
     EXPECT_NE(r.output.find("that is the response to request 5: duplicated"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("1 response(s) more than requests"), std::string::npos) << r.output;
 }
@@ -424,37 +424,37 @@ TEST(ScriptRunner, BulkNoticesSwappedResponses) {
         if (n == 3) return std::vector<std::string>{request, held};
         return std::vector<std::string>{request};
     };
-    const auto r = runScript(link, "bulk\t10\tS|${i}\tS|${i}\n");
-    EXPECT_FALSE(r.summary.ok());
+    const auto r = RunScript(link, "bulk\t10\tS|${i}\tS|${i}\n");
+    EXPECT_FALSE(r.summary.Ok());
     EXPECT_NE(r.output.find("2 of 10 response(s) wrong"), std::string::npos) << r.output;
 }
 
 TEST(ScriptRunner, BulkKeepsWithinTheWindow) {
     FakeLink windowed;
-    EXPECT_TRUE(runScript(windowed, "bulk\t100\tx${i}\tx${i}\twindow=4\n").summary.ok());
+    EXPECT_TRUE(RunScript(windowed, "bulk\t100\tx${i}\tx${i}\twindow=4\n").summary.Ok());
     EXPECT_LE(windowed.maxOutstanding, 4u);
     EXPECT_EQ(windowed.sentBeforeFirstReceive, 4u);
 
     FakeLink all;
-    EXPECT_TRUE(runScript(all, "bulk\t100\tx${i}\tx${i}\n").summary.ok());
+    EXPECT_TRUE(RunScript(all, "bulk\t100\tx${i}\tx${i}\n").summary.Ok());
     EXPECT_EQ(all.sentBeforeFirstReceive, 100u) << "without a window every request goes out first";
 
     FakeLink byOption;
     RunOptions options;
     options.defaultWindow = 7;
-    EXPECT_TRUE(runScript(byOption, "bulk\t100\tx${i}\tx${i}\n", options).summary.ok());
+    EXPECT_TRUE(RunScript(byOption, "bulk\t100\tx${i}\tx${i}\n", options).summary.Ok());
     EXPECT_EQ(byOption.sentBeforeFirstReceive, 7u);
 }
 
 TEST(ScriptRunner, ReconnectStepsAskForTheRightKind) {
     FakeLink link;
-    const auto r = runScript(link, "A|\tA|\ndisconnect\nB|\tB|\ndrop\nC|\tC|\n");
-    EXPECT_TRUE(r.summary.ok()) << r.output;
+    const auto r = RunScript(link, "A|\tA|\ndisconnect\nB|\tB|\ndrop\nC|\tC|\n");
+    EXPECT_TRUE(r.summary.Ok()) << r.output;
     EXPECT_EQ(link.reconnects, (std::vector<bool>{true, false}));
 
     FakeLink failing;
     failing.reconnectOk = false;
-    const auto f = runScript(failing, "drop\nB|\tB|\n");
+    const auto f = RunScript(failing, "drop\nB|\tB|\n");
     EXPECT_TRUE(f.summary.aborted);
     EXPECT_EQ(f.summary.skipped, 1u);
     EXPECT_NE(f.output.find("no client came back"), std::string::npos) << f.output;
@@ -465,9 +465,9 @@ TEST(ScriptRunner, OnlyTheFirstReplyOfAConnectionGetsTheLongerWait) {
     RunOptions options;
     options.replyTimeout = std::chrono::milliseconds(1000);
     options.firstReplyTimeout = std::chrono::milliseconds(30000);
-    const auto r = runScript(link, "A|\tA|\nB|\tB|\ndisconnect\nC|\tC|\nD|\tD|\n", options);
-    ASSERT_TRUE(r.summary.ok()) << r.output;
-    // receive() calls: A, B, C, D, then the closing quiet check.
+    const auto r = RunScript(link, "A|\tA|\nB|\tB|\ndisconnect\nC|\tC|\nD|\tD|\n", options);
+    ASSERT_TRUE(r.summary.Ok()) << r.output;
+    // Receive() calls: A, B, C, D, then the closing quiet check.
     ASSERT_EQ(link.waitsMs.size(), 5u);
     EXPECT_GT(link.waitsMs[0], 20000) << "first reply after connecting";
     EXPECT_LE(link.waitsMs[1], 1000);
@@ -478,7 +478,7 @@ TEST(ScriptRunner, OnlyTheFirstReplyOfAConnectionGetsTheLongerWait) {
 TEST(ScriptRunner, StrayMessagesFail) {
     FakeLink link;
     link.pending.emplace_back("unasked");
-    const auto r = runScript(link, "silence\t10\nA|\tA|\n");
+    const auto r = RunScript(link, "silence\t10\nA|\tA|\n");
     EXPECT_EQ(r.summary.failed, 1u);
     EXPECT_EQ(r.summary.passed, 1u);
     EXPECT_NE(r.output.find("unexpected message(s) in the silence window"), std::string::npos) << r.output;
@@ -487,8 +487,8 @@ TEST(ScriptRunner, StrayMessagesFail) {
     trailing.rule = [](const std::string& request, std::size_t n) {
         return n == 1 ? std::vector<std::string>{request, request} : std::vector<std::string>{request};
     };
-    const auto t = runScript(trailing, "A|\tA|\nB|\tB|\n");
-    EXPECT_FALSE(t.summary.ok()) << "a duplicate of the last response must not go unnoticed";
+    const auto t = RunScript(trailing, "A|\tA|\nB|\tB|\n");
+    EXPECT_FALSE(t.summary.Ok()) << "a duplicate of the last response must not go unnoticed";
     EXPECT_NE(t.output.find("after the last step"), std::string::npos) << t.output;
 }
 
@@ -498,36 +498,36 @@ TEST(ScriptRunner, LostConnectionAborts) {
         link.closed = true;
         return std::vector<std::string>{};
     };
-    const auto r = runScript(link, "A|\tA|\nB|\tB|\n");
+    const auto r = RunScript(link, "A|\tA|\nB|\tB|\n");
     EXPECT_TRUE(r.summary.aborted);
     EXPECT_NE(r.output.find("connection lost"), std::string::npos) << r.output;
 }
 
 TEST(Bench, MeasuresEveryRequestAfterWarmUp) {
     FakeLink link;
-    const auto b = runBench(link, "Hello|", Expectation::parse("Hello|"), 10, 200, 1, std::chrono::milliseconds(100),
+    const auto b = RunBench(link, "Hello|", Expectation::Parse("Hello|"), 10, 200, 1, std::chrono::milliseconds(100),
                             std::chrono::milliseconds(100));
     EXPECT_TRUE(b.ok) << b.error;
     EXPECT_EQ(b.latency.count, 200u);
     EXPECT_EQ(link.sent.size(), 210u);
     EXPECT_GT(b.requestsPerSecond, 0);
     EXPECT_LE(b.latency.medianUs, b.latency.p99Us);
-    EXPECT_NE(benchJson(b).find("\"ok\":true"), std::string::npos);
+    EXPECT_NE(BenchJson(b).find("\"ok\":true"), std::string::npos);
 }
 
 TEST(Bench, ReportsWrongResponses) {
     FakeLink link;
-    const auto b = runBench(link, "Hello|", Expectation::parse("OK|Hello"), 0, 5, 1, std::chrono::milliseconds(100),
+    const auto b = RunBench(link, "Hello|", Expectation::Parse("OK|Hello"), 0, 5, 1, std::chrono::milliseconds(100),
                             std::chrono::milliseconds(100));
     EXPECT_FALSE(b.ok);
     EXPECT_EQ(b.mismatches, 5u);
-    EXPECT_NE(benchLine(b).find("status=failed"), std::string::npos);
+    EXPECT_NE(BenchLine(b).find("status=failed"), std::string::npos);
 }
 
 TEST(Bench, JsonEscapesTheRequest) {
     BenchResult r;
     r.request = "a\"b\\c\td";
-    EXPECT_NE(benchJson(r).find("\"request\":\"a\\\"b\\\\c\\u0009d\""), std::string::npos) << benchJson(r);
+    EXPECT_NE(BenchJson(r).find("\"request\":\"a\\\"b\\\\c\\u0009d\""), std::string::npos) << BenchJson(r);
 }
 
 }  // namespace

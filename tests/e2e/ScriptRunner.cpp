@@ -11,31 +11,31 @@ namespace {
 constexpr std::size_t kMaxMismatchDetails = 5;
 constexpr std::uint64_t kNeighbourSearch = 16;
 
-double millisSince(Clock::time_point start) {
+double MillisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-std::string fixed(double value, int decimals) {
+std::string Fixed(double value, int decimals) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
 }
 
 // Names the request a stray response belongs to, when an exact expectation tells.
-std::string whoseResponse(const Expectation& expect, const std::string& response, std::uint64_t index,
+std::string WhoseResponse(const Expectation& expect, const std::string& response, std::uint64_t index,
                           std::uint64_t count) {
-    if (expect.kind() != Expectation::Kind::Exact) return {};
+    if (expect.GetKind() != Expectation::Kind::Exact) return {};
     const std::uint64_t from = index > kNeighbourSearch ? index - kNeighbourSearch : 0;
     const std::uint64_t to = std::min(count, index + kNeighbourSearch + 1);
     for (std::uint64_t j = from; j < to; ++j) {
-        if (j != index && expect.text(j) == response)
+        if (j != index && expect.Text(j) == response)
             return " (that is the response to request " + std::to_string(j) +
                    (j < index ? ": duplicated or reordered)" : ": earlier ones lost or reordered)");
     }
     return {};
 }
 
-std::string jsonString(std::string_view text) {
+std::string JsonString(std::string_view text) {
     static const char* const kHex = "0123456789abcdef";
     std::string out = "\"";
     for (char c : text) {
@@ -56,7 +56,7 @@ std::string jsonString(std::string_view text) {
 
 }  // namespace
 
-WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expectation& expect, std::uint64_t count,
+WindowedOutcome RunWindowed(Link& link, const TextTemplate& request, const Expectation& expect, std::uint64_t count,
                             std::size_t window, std::chrono::milliseconds firstTimeout,
                             std::chrono::milliseconds replyTimeout) {
     WindowedOutcome out;
@@ -68,7 +68,7 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
     auto sendMore = [&]() {
         while (out.sent < count && out.sent - out.received < limit) {
             std::string error;
-            if (!link.send(request.expand(out.sent), error)) {
+            if (!link.Send(request.Expand(out.sent), error)) {
                 out.error = "sending request " + std::to_string(out.sent) + " failed: " + error;
                 return false;
             }
@@ -81,7 +81,7 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
     if (sendMore()) {
         while (out.received < count) {
             const auto timeout = out.received == 0 ? firstTimeout : replyTimeout;
-            const Received r = link.receive(lastProgress + timeout);
+            const Received r = link.Receive(lastProgress + timeout);
             if (r.status == Received::Status::Timeout) {
                 out.error = std::to_string(count - out.received) + " of " + std::to_string(count) +
                             " response(s) missing: nothing arrived for " + std::to_string(timeout.count()) + " ms" +
@@ -98,12 +98,12 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
             out.latenciesUs.push_back(std::chrono::duration<double, std::micro>(now - sentAt.front()).count());
             sentAt.pop_front();
             const std::uint64_t index = out.received++;
-            if (!expect.matches(r.data, index)) {
+            if (!expect.Matches(r.data, index)) {
                 ++out.mismatches;
                 if (out.mismatchDetails.size() < kMaxMismatchDetails)
                     out.mismatchDetails.push_back("response " + std::to_string(index) + ": expected " +
-                                                  expect.describe(index) + ", got " + printable(r.data) +
-                                                  whoseResponse(expect, r.data, index, count));
+                                                  expect.Describe(index) + ", got " + Printable(r.data) +
+                                                  WhoseResponse(expect, r.data, index, count));
             }
             out.lastResponse = r.data;
             if (!sendMore()) break;
@@ -114,38 +114,38 @@ WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expec
     return out;
 }
 
-std::chrono::milliseconds ScriptRunner::firstTimeout() {
+std::chrono::milliseconds ScriptRunner::FirstTimeout() {
     return freshConnection_ ? std::max(options_.firstReplyTimeout, options_.replyTimeout) : options_.replyTimeout;
 }
 
-ScriptRunner::StepResult ScriptRunner::exchange(const Step& step) {
+ScriptRunner::StepResult ScriptRunner::Exchange(const Step& step) {
     const auto start = Clock::now();
     const WindowedOutcome o =
-        runWindowed(link_, step.request, step.expect, 1, 1, firstTimeout(), options_.replyTimeout);
-    const std::string what = "line " + std::to_string(step.line) + ": " + printable(step.request.expand(0));
+        RunWindowed(link_, step.request, step.expect, 1, 1, FirstTimeout(), options_.replyTimeout);
+    const std::string what = "line " + std::to_string(step.line) + ": " + Printable(step.request.Expand(0));
     if (!o.complete) {
         out_ << "FAIL " << what << ": " << o.error << '\n';
         return StepResult::Abort;
     }
     freshConnection_ = false;
     if (o.mismatches > 0) {
-        out_ << "FAIL " << what << ": expected " << step.expect.describe(0) << ", got " << printable(o.lastResponse)
+        out_ << "FAIL " << what << ": expected " << step.expect.Describe(0) << ", got " << Printable(o.lastResponse)
              << '\n';
         return StepResult::Fail;
     }
-    out_ << "PASS " << what << " -> " << printable(o.lastResponse) << " (" << fixed(millisSince(start), 2) << " ms)\n";
+    out_ << "PASS " << what << " -> " << Printable(o.lastResponse) << " (" << Fixed(MillisSince(start), 2) << " ms)\n";
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::bulk(const Step& step) {
+ScriptRunner::StepResult ScriptRunner::Bulk(const Step& step) {
     const std::size_t window = step.window != 0 ? step.window : options_.defaultWindow;
     const WindowedOutcome o =
-        runWindowed(link_, step.request, step.expect, step.count, window, firstTimeout(), options_.replyTimeout);
+        RunWindowed(link_, step.request, step.expect, step.count, window, FirstTimeout(), options_.replyTimeout);
     const std::string what = "line " + std::to_string(step.line) + ": bulk " + std::to_string(step.count) + " x " +
-                             printable(step.request.source());
+                             Printable(step.request.Source());
     if (o.received > 0) freshConnection_ = false;
     const double seconds = std::chrono::duration<double>(o.elapsed).count();
-    const std::string rate = seconds > 0 ? fixed(static_cast<double>(o.received) / seconds, 0) + " req/s" : "-";
+    const std::string rate = seconds > 0 ? Fixed(static_cast<double>(o.received) / seconds, 0) + " req/s" : "-";
 
     bool failed = false;
     if (o.mismatches > 0) {
@@ -162,43 +162,43 @@ ScriptRunner::StepResult ScriptRunner::bulk(const Step& step) {
     std::string firstExtra;
     const auto quietUntil = Clock::now() + options_.settle;
     while (true) {
-        const Received r = link_.receive(quietUntil);
+        const Received r = link_.Receive(quietUntil);
         if (r.status != Received::Status::Message) break;
         if (extra++ == 0) firstExtra = r.data;
     }
     if (extra > 0) {
-        out_ << "FAIL " << what << ": " << extra << " response(s) more than requests, first " << printable(firstExtra)
+        out_ << "FAIL " << what << ": " << extra << " response(s) more than requests, first " << Printable(firstExtra)
              << '\n';
         failed = true;
     }
     if (failed) return StepResult::Fail;
-    const LatencySummary lat = summarizeLatencies(o.latenciesUs);
+    const LatencySummary lat = SummarizeLatencies(o.latenciesUs);
     out_ << "PASS " << what << ": " << o.received << " responses in order, " << rate << ", median "
-         << fixed(lat.medianUs / 1000.0, 3) << " ms, p99 " << fixed(lat.p99Us / 1000.0, 3) << " ms\n";
+         << Fixed(lat.medianUs / 1000.0, 3) << " ms, p99 " << Fixed(lat.p99Us / 1000.0, 3) << " ms\n";
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::reconnect(const Step& step) {
+ScriptRunner::StepResult ScriptRunner::Reconnect(const Step& step) {
     const bool graceful = step.kind == Step::Kind::Disconnect;
     const char* name = graceful ? "disconnect" : "drop";
     const auto start = Clock::now();
     std::string error;
-    if (!link_.reconnect(graceful, error)) {
+    if (!link_.Reconnect(graceful, error)) {
         out_ << "FAIL line " << step.line << ": " << name << ": " << error << '\n';
         return StepResult::Abort;
     }
     freshConnection_ = true;
-    out_ << "PASS line " << step.line << ": " << name << ": next connection up after " << fixed(millisSince(start), 0)
+    out_ << "PASS line " << step.line << ": " << name << ": next connection up after " << Fixed(MillisSince(start), 0)
          << " ms\n";
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::silence(const Step& step, std::chrono::milliseconds quiet, const char* what) {
+ScriptRunner::StepResult ScriptRunner::Silence(const Step& step, std::chrono::milliseconds quiet, const char* what) {
     const auto until = Clock::now() + quiet;
     std::size_t stray = 0;
     std::string first;
     while (true) {
-        const Received r = link_.receive(until);
+        const Received r = link_.Receive(until);
         if (r.status == Received::Status::Timeout) break;
         if (r.status == Received::Status::Closed) {
             out_ << "FAIL line " << step.line << ": connection lost " << what << ": " << r.error << '\n';
@@ -208,27 +208,27 @@ ScriptRunner::StepResult ScriptRunner::silence(const Step& step, std::chrono::mi
     }
     if (stray > 0) {
         out_ << "FAIL line " << step.line << ": " << stray << " unexpected message(s) " << what << ", first "
-             << printable(first) << '\n';
+             << Printable(first) << '\n';
         return StepResult::Fail;
     }
     return StepResult::Pass;
 }
 
-ScriptRunner::StepResult ScriptRunner::pause(const Step& step) { return silence(step, step.duration, "during pause"); }
+ScriptRunner::StepResult ScriptRunner::Pause(const Step& step) { return Silence(step, step.duration, "during pause"); }
 
-RunSummary ScriptRunner::run(const std::vector<Step>& steps) {
+RunSummary ScriptRunner::Run(const std::vector<Step>& steps) {
     RunSummary summary;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         StepResult result = StepResult::Pass;
         switch (step.kind) {
-            case Step::Kind::Exchange: result = exchange(step); break;
-            case Step::Kind::Bulk: result = bulk(step); break;
+            case Step::Kind::Exchange: result = Exchange(step); break;
+            case Step::Kind::Bulk: result = Bulk(step); break;
             case Step::Kind::Disconnect:
-            case Step::Kind::Drop: result = reconnect(step); break;
-            case Step::Kind::Pause: result = pause(step); break;
+            case Step::Kind::Drop: result = Reconnect(step); break;
+            case Step::Kind::Pause: result = Pause(step); break;
             case Step::Kind::Silence:
-                result = silence(step, step.duration, "in the silence window");
+                result = Silence(step, step.duration, "in the silence window");
                 if (result == StepResult::Pass)
                     out_ << "PASS line " << step.line << ": silence " << step.duration.count() << " ms\n";
                 break;
@@ -250,7 +250,7 @@ RunSummary ScriptRunner::run(const std::vector<Step>& steps) {
     // Nothing may trail the last step (e.g. a duplicated final response).
     Step end;
     end.line = steps.empty() ? 0 : steps.back().line;
-    const StepResult tail = silence(end, options_.settle, "after the last step");
+    const StepResult tail = Silence(end, options_.settle, "after the last step");
     if (tail != StepResult::Pass) {
         ++summary.failed;
         summary.aborted = tail == StepResult::Abort;
@@ -258,7 +258,7 @@ RunSummary ScriptRunner::run(const std::vector<Step>& steps) {
     return summary;
 }
 
-BenchResult runBench(Link& link, const std::string& request, const Expectation& expect, std::uint64_t warmup,
+BenchResult RunBench(Link& link, const std::string& request, const Expectation& expect, std::uint64_t warmup,
                      std::uint64_t count, std::size_t window, std::chrono::milliseconds firstTimeout,
                      std::chrono::milliseconds replyTimeout) {
     BenchResult result;
@@ -267,13 +267,13 @@ BenchResult runBench(Link& link, const std::string& request, const Expectation& 
     result.window = window;
     TextTemplate text;
     try {
-        text = TextTemplate::parse(request);
+        text = TextTemplate::Parse(request);
     } catch (const std::invalid_argument& e) {
         result.error = e.what();
         return result;
     }
     if (warmup > 0) {
-        const WindowedOutcome w = runWindowed(link, text, expect, warmup, window, firstTimeout, replyTimeout);
+        const WindowedOutcome w = RunWindowed(link, text, expect, warmup, window, firstTimeout, replyTimeout);
         if (!w.complete) {
             result.error = "warm-up: " + w.error;
             return result;
@@ -281,9 +281,9 @@ BenchResult runBench(Link& link, const std::string& request, const Expectation& 
         result.mismatches += w.mismatches;
         firstTimeout = replyTimeout;
     }
-    const WindowedOutcome o = runWindowed(link, text, expect, count, window, firstTimeout, replyTimeout);
+    const WindowedOutcome o = RunWindowed(link, text, expect, count, window, firstTimeout, replyTimeout);
     result.mismatches += o.mismatches;
-    result.latency = summarizeLatencies(o.latenciesUs);
+    result.latency = SummarizeLatencies(o.latenciesUs);
     const double seconds = std::chrono::duration<double>(o.elapsed).count();
     result.requestsPerSecond = seconds > 0 ? static_cast<double>(o.received) / seconds : 0;
     if (!o.complete)
@@ -295,25 +295,25 @@ BenchResult runBench(Link& link, const std::string& request, const Expectation& 
     return result;
 }
 
-std::string benchLine(const BenchResult& r) {
+std::string BenchLine(const BenchResult& r) {
     std::ostringstream out;
-    out << "BENCH request=" << printable(r.request, 40) << " count=" << r.count << " window=" << r.window
-        << " median_us=" << fixed(r.latency.medianUs, 1) << " p99_us=" << fixed(r.latency.p99Us, 1)
-        << " min_us=" << fixed(r.latency.minUs, 1) << " max_us=" << fixed(r.latency.maxUs, 1)
-        << " mean_us=" << fixed(r.latency.meanUs, 1) << " rps=" << fixed(r.requestsPerSecond, 1)
+    out << "BENCH request=" << Printable(r.request, 40) << " count=" << r.count << " window=" << r.window
+        << " median_us=" << Fixed(r.latency.medianUs, 1) << " p99_us=" << Fixed(r.latency.p99Us, 1)
+        << " min_us=" << Fixed(r.latency.minUs, 1) << " max_us=" << Fixed(r.latency.maxUs, 1)
+        << " mean_us=" << Fixed(r.latency.meanUs, 1) << " rps=" << Fixed(r.requestsPerSecond, 1)
         << " mismatches=" << r.mismatches << " status=" << (r.ok ? "ok" : "failed");
-    if (!r.ok) out << " error=" << printable(r.error, 200);
+    if (!r.ok) out << " error=" << Printable(r.error, 200);
     return out.str();
 }
 
-std::string benchJson(const BenchResult& r) {
+std::string BenchJson(const BenchResult& r) {
     std::ostringstream out;
-    out << "{\"request\":" << jsonString(r.request) << ",\"count\":" << r.count << ",\"window\":" << r.window
-        << ",\"samples\":" << r.latency.count << ",\"median_us\":" << fixed(r.latency.medianUs, 1)
-        << ",\"p99_us\":" << fixed(r.latency.p99Us, 1) << ",\"min_us\":" << fixed(r.latency.minUs, 1)
-        << ",\"max_us\":" << fixed(r.latency.maxUs, 1) << ",\"mean_us\":" << fixed(r.latency.meanUs, 1)
-        << ",\"rps\":" << fixed(r.requestsPerSecond, 1) << ",\"mismatches\":" << r.mismatches
-        << ",\"ok\":" << (r.ok ? "true" : "false") << ",\"error\":" << jsonString(r.error) << "}";
+    out << "{\"request\":" << JsonString(r.request) << ",\"count\":" << r.count << ",\"window\":" << r.window
+        << ",\"samples\":" << r.latency.count << ",\"median_us\":" << Fixed(r.latency.medianUs, 1)
+        << ",\"p99_us\":" << Fixed(r.latency.p99Us, 1) << ",\"min_us\":" << Fixed(r.latency.minUs, 1)
+        << ",\"max_us\":" << Fixed(r.latency.maxUs, 1) << ",\"mean_us\":" << Fixed(r.latency.meanUs, 1)
+        << ",\"rps\":" << Fixed(r.requestsPerSecond, 1) << ",\"mismatches\":" << r.mismatches
+        << ",\"ok\":" << (r.ok ? "true" : "false") << ",\"error\":" << JsonString(r.error) << "}";
     return out.str();
 }
 

@@ -27,12 +27,12 @@ class Link {
 public:
     virtual ~Link() = default;
     // Queues one request; false (with error set) if the connection cannot take it.
-    virtual bool send(const std::string& request, std::string& error) = 0;
+    virtual bool Send(const std::string& request, std::string& error) = 0;
     // The next whole response, or Timeout once the deadline passes, or Closed.
-    virtual Received receive(Clock::time_point deadline) = 0;
+    virtual Received Receive(Clock::time_point deadline) = 0;
     // Ends the connection (graceful: the client is told and exits; otherwise the connection is
     // cut) and waits for the client's next connection.
-    virtual bool reconnect(bool graceful, std::string& error) = 0;
+    virtual bool Reconnect(bool graceful, std::string& error) = 0;
 };
 
 struct RunOptions {
@@ -50,7 +50,7 @@ struct RunSummary {
     std::size_t failed = 0;
     std::size_t skipped = 0;
     bool aborted = false;
-    bool ok() const { return failed == 0 && !aborted; }
+    bool Ok() const { return failed == 0 && !aborted; }
 };
 
 // The result of sending count requests with at most window unanswered.
@@ -66,7 +66,7 @@ struct WindowedOutcome {
     std::string error;      // why not
 };
 
-WindowedOutcome runWindowed(Link& link, const TextTemplate& request, const Expectation& expect, std::uint64_t count,
+WindowedOutcome RunWindowed(Link& link, const TextTemplate& request, const Expectation& expect, std::uint64_t count,
                             std::size_t window, std::chrono::milliseconds firstTimeout,
                             std::chrono::milliseconds replyTimeout);
 
@@ -74,20 +74,20 @@ class ScriptRunner {
 public:
     ScriptRunner(Link& link, RunOptions options, std::ostream& out) : link_(link), options_(options), out_(out) {}
 
-    RunSummary run(const std::vector<Step>& steps);
+    RunSummary Run(const std::vector<Step>& steps);
 
     // Tell the runner a fresh connection is up (its first reply may take longer).
-    void connectionStarted() { freshConnection_ = true; }
+    void ConnectionStarted() { freshConnection_ = true; }
 
 private:
     enum class StepResult { Pass, Fail, Abort };
 
-    StepResult exchange(const Step& step);
-    StepResult bulk(const Step& step);
-    StepResult reconnect(const Step& step);
-    StepResult pause(const Step& step);
-    StepResult silence(const Step& step, std::chrono::milliseconds quiet, const char* what);
-    std::chrono::milliseconds firstTimeout();
+    StepResult Exchange(const Step& step);
+    StepResult Bulk(const Step& step);
+    StepResult Reconnect(const Step& step);
+    StepResult Pause(const Step& step);
+    StepResult Silence(const Step& step, std::chrono::milliseconds quiet, const char* what);
+    std::chrono::milliseconds FirstTimeout();
 
     Link& link_;
     RunOptions options_;
@@ -107,11 +107,11 @@ struct BenchResult {
 };
 
 // Warm-up requests first (not measured), then count measured ones.
-BenchResult runBench(Link& link, const std::string& request, const Expectation& expect, std::uint64_t warmup,
+BenchResult RunBench(Link& link, const std::string& request, const Expectation& expect, std::uint64_t warmup,
                      std::uint64_t count, std::size_t window, std::chrono::milliseconds firstTimeout,
                      std::chrono::milliseconds replyTimeout);
 
-std::string benchLine(const BenchResult& result);
-std::string benchJson(const BenchResult& result);
+std::string BenchLine(const BenchResult& result);
+std::string BenchJson(const BenchResult& result);
 
 }  // namespace nelko::e2e

@@ -9,21 +9,21 @@ namespace {
 
 constexpr std::size_t kMaxExpandedText = std::size_t{16} * 1024 * 1024;
 
-bool parseUnsigned(std::string_view text, std::uint64_t& value) {
+bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
     if (text.empty()) return false;
     const auto* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end;
 }
 
-int hexDigit(char c) {
+int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-std::string placeholderText(std::string_view name) {
+std::string PlaceholderText(std::string_view name) {
     if (name == "tab") return "\t";
     if (name == "nl") return "\n";
     if (name == "cr") return "\r";
@@ -33,7 +33,7 @@ std::string placeholderText(std::string_view name) {
         const std::string_view rest = name.substr(7);
         const auto colon = rest.find(':');
         std::uint64_t count = 0;
-        if (colon == std::string_view::npos || !parseUnsigned(rest.substr(0, colon), count))
+        if (colon == std::string_view::npos || !ParseUnsigned(rest.substr(0, colon), count))
             throw std::invalid_argument("expected ${repeat:N:TEXT}, got ${" + std::string(name) + "}");
         const std::string_view unit = rest.substr(colon + 1);
         if (unit.empty() && count > 0) throw std::invalid_argument("${repeat:N:TEXT} needs a non-empty TEXT");
@@ -50,8 +50,8 @@ std::string placeholderText(std::string_view name) {
             throw std::invalid_argument("${hex:...} needs an even, non-zero number of hex digits");
         std::string out;
         for (std::size_t i = 0; i < digits.size(); i += 2) {
-            const int high = hexDigit(digits[i]);
-            const int low = hexDigit(digits[i + 1]);
+            const int high = HexDigit(digits[i]);
+            const int low = HexDigit(digits[i + 1]);
             if (high < 0 || low < 0) throw std::invalid_argument("bad hex digit in ${" + std::string(name) + "}");
             out.push_back(static_cast<char>((high << 4) | low));
         }
@@ -60,7 +60,7 @@ std::string placeholderText(std::string_view name) {
     throw std::invalid_argument("unknown placeholder ${" + std::string(name) + "}");
 }
 
-std::vector<std::string_view> splitTabs(std::string_view line) {
+std::vector<std::string_view> SplitTabs(std::string_view line) {
     std::vector<std::string_view> fields;
     std::size_t start = 0;
     while (true) {
@@ -74,43 +74,43 @@ std::vector<std::string_view> splitTabs(std::string_view line) {
     }
 }
 
-bool isBlank(std::string_view line) {
+bool IsBlank(std::string_view line) {
     for (char c : line) {
         if (!std::isspace(static_cast<unsigned char>(c))) return false;
     }
     return true;
 }
 
-std::chrono::milliseconds parseMillis(int line, std::string_view keyword, std::string_view field) {
+std::chrono::milliseconds ParseMillis(int line, std::string_view keyword, std::string_view field) {
     std::uint64_t ms = 0;
-    if (!parseUnsigned(field, ms) || ms > 3'600'000)
+    if (!ParseUnsigned(field, ms) || ms > 3'600'000)
         throw ScriptError(
             line, std::string(keyword) + " needs a duration in ms (0..3600000), got '" + std::string(field) + "'");
     return std::chrono::milliseconds(ms);
 }
 
-void expectFields(int line, std::string_view keyword, const std::vector<std::string_view>& fields, std::size_t min,
+void ExpectFields(int line, std::string_view keyword, const std::vector<std::string_view>& fields, std::size_t min,
                   std::size_t max, const char* usage) {
     if (fields.size() < min || fields.size() > max)
         throw ScriptError(line, std::string(keyword) + ": expected " + usage);
 }
 
-TextTemplate parseRequest(int line, std::string_view field) {
+TextTemplate ParseRequest(int line, std::string_view field) {
     TextTemplate request;
     try {
-        request = TextTemplate::parse(field);
+        request = TextTemplate::Parse(field);
     } catch (const std::invalid_argument& e) {
         throw ScriptError(line, std::string("request: ") + e.what());
     }
-    if (request.expand(0).empty())
+    if (request.Expand(0).empty())
         throw ScriptError(line, "request is empty (the channel cannot carry an empty message)");
     return request;
 }
 
-Expectation parseExpect(int line, std::string_view field) {
+Expectation ParseExpect(int line, std::string_view field) {
     if (field.empty()) throw ScriptError(line, "expectation is empty (write 'any' to accept any response)");
     try {
-        return Expectation::parse(field);
+        return Expectation::Parse(field);
     } catch (const std::invalid_argument& e) {
         throw ScriptError(line, std::string("expectation: ") + e.what());
     }
@@ -118,7 +118,7 @@ Expectation parseExpect(int line, std::string_view field) {
 
 }  // namespace
 
-TextTemplate TextTemplate::parse(std::string_view source) {
+TextTemplate TextTemplate::Parse(std::string_view source) {
     TextTemplate result;
     result.source_ = std::string(source);
     std::string literal;
@@ -135,7 +135,7 @@ TextTemplate TextTemplate::parse(std::string_view source) {
                 result.pieces_.push_back({true, {}});
                 result.usesIndex_ = true;
             } else {
-                literal += placeholderText(name);
+                literal += PlaceholderText(name);
                 if (literal.size() > kMaxExpandedText) throw std::invalid_argument("text is larger than 16 MiB");
             }
             pos = close + 1;
@@ -148,15 +148,15 @@ TextTemplate TextTemplate::parse(std::string_view source) {
     return result;
 }
 
-std::string TextTemplate::expand(std::uint64_t index) const {
+std::string TextTemplate::Expand(std::uint64_t index) const {
     std::string out;
     for (const Piece& piece : pieces_) out += piece.isIndex ? std::to_string(index) : piece.text;
     return out;
 }
 
-Expectation Expectation::any() { return Expectation{}; }
+Expectation Expectation::Any() { return Expectation{}; }
 
-Expectation Expectation::parse(std::string_view field) {
+Expectation Expectation::Parse(std::string_view field) {
     Expectation e;
     std::string_view body = field;
     if (field == "any") {
@@ -175,11 +175,11 @@ Expectation Expectation::parse(std::string_view field) {
     } else {
         e.kind_ = Kind::Exact;
     }
-    e.text_ = TextTemplate::parse(body);
+    e.text_ = TextTemplate::Parse(body);
     if (e.kind_ == Kind::Regex) {
         try {
-            auto compiled = std::make_shared<std::regex>(e.text_.expand(0), std::regex::ECMAScript);
-            if (!e.text_.usesIndex()) e.fixedRegex_ = std::move(compiled);
+            auto compiled = std::make_shared<std::regex>(e.text_.Expand(0), std::regex::ECMAScript);
+            if (!e.text_.UsesIndex()) e.fixedRegex_ = std::move(compiled);
         } catch (const std::regex_error& err) {
             throw std::invalid_argument("bad regex '" + std::string(body) + "': " + err.what());
         }
@@ -187,39 +187,39 @@ Expectation Expectation::parse(std::string_view field) {
     return e;
 }
 
-const std::regex& Expectation::regexFor(std::uint64_t index, std::regex& scratch) const {
+const std::regex& Expectation::RegexFor(std::uint64_t index, std::regex& scratch) const {
     if (fixedRegex_) return *fixedRegex_;
-    scratch = std::regex(text_.expand(index), std::regex::ECMAScript);
+    scratch = std::regex(text_.Expand(index), std::regex::ECMAScript);
     return scratch;
 }
 
-bool Expectation::matches(std::string_view response, std::uint64_t index) const {
+bool Expectation::Matches(std::string_view response, std::uint64_t index) const {
     switch (kind_) {
         case Kind::Any: return true;
-        case Kind::Exact: return response == text_.expand(index);
+        case Kind::Exact: return response == text_.Expand(index);
         case Kind::Prefix: {
-            const std::string prefix = text_.expand(index);
+            const std::string prefix = text_.Expand(index);
             return response.substr(0, prefix.size()) == prefix;
         }
         case Kind::Regex: {
             std::regex scratch;
-            return std::regex_match(response.begin(), response.end(), regexFor(index, scratch));
+            return std::regex_match(response.begin(), response.end(), RegexFor(index, scratch));
         }
     }
     return false;
 }
 
-std::string Expectation::describe(std::uint64_t index) const {
+std::string Expectation::Describe(std::uint64_t index) const {
     switch (kind_) {
         case Kind::Any: return "any response";
-        case Kind::Exact: return "exact " + printable(text_.expand(index));
-        case Kind::Prefix: return "prefix " + printable(text_.expand(index));
-        case Kind::Regex: return "regex " + printable(text_.expand(index));
+        case Kind::Exact: return "exact " + Printable(text_.Expand(index));
+        case Kind::Prefix: return "prefix " + Printable(text_.Expand(index));
+        case Kind::Regex: return "regex " + Printable(text_.Expand(index));
     }
     return {};
 }
 
-std::vector<Step> parseScript(std::istream& in) {
+std::vector<Step> ParseScript(std::istream& in) {
     std::vector<Step> steps;
     std::string raw;
     int lineNo = 0;
@@ -227,48 +227,48 @@ std::vector<Step> parseScript(std::istream& in) {
         ++lineNo;
         std::string_view line = raw;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (isBlank(line) || line.front() == '#') continue;
+        if (IsBlank(line) || line.front() == '#') continue;
 
-        const auto fields = splitTabs(line);
+        const auto fields = SplitTabs(line);
         const std::string_view keyword = fields[0];
         Step step;
         step.line = lineNo;
 
         if (keyword == "bulk") {
-            expectFields(lineNo, keyword, fields, 4, 5, "bulk<TAB>N<TAB>REQUEST<TAB>EXPECT[<TAB>window=W]");
+            ExpectFields(lineNo, keyword, fields, 4, 5, "bulk<TAB>N<TAB>REQUEST<TAB>EXPECT[<TAB>window=W]");
             step.kind = Step::Kind::Bulk;
-            if (!parseUnsigned(fields[1], step.count) || step.count == 0 || step.count > 1'000'000)
+            if (!ParseUnsigned(fields[1], step.count) || step.count == 0 || step.count > 1'000'000)
                 throw ScriptError(lineNo, "bulk: N must be 1..1000000, got '" + std::string(fields[1]) + "'");
-            step.request = parseRequest(lineNo, fields[2]);
-            step.expect = parseExpect(lineNo, fields[3]);
+            step.request = ParseRequest(lineNo, fields[2]);
+            step.expect = ParseExpect(lineNo, fields[3]);
             if (fields.size() == 5) {
                 std::uint64_t window = 0;
-                if (fields[4].rfind("window=", 0) != 0 || !parseUnsigned(fields[4].substr(7), window) || window == 0 ||
+                if (fields[4].rfind("window=", 0) != 0 || !ParseUnsigned(fields[4].substr(7), window) || window == 0 ||
                     window > std::numeric_limits<std::size_t>::max())
                     throw ScriptError(lineNo, "bulk: fifth field must be window=W with W >= 1");
                 step.window = static_cast<std::size_t>(window);
             }
         } else if (keyword == "disconnect" || keyword == "drop") {
-            expectFields(lineNo, keyword, fields, 1, 1, "no arguments");
+            ExpectFields(lineNo, keyword, fields, 1, 1, "no arguments");
             step.kind = keyword == "drop" ? Step::Kind::Drop : Step::Kind::Disconnect;
         } else if (keyword == "pause" || keyword == "silence") {
-            expectFields(lineNo, keyword, fields, 2, 2, "one duration in ms");
+            ExpectFields(lineNo, keyword, fields, 2, 2, "one duration in ms");
             step.kind = keyword == "pause" ? Step::Kind::Pause : Step::Kind::Silence;
-            step.duration = parseMillis(lineNo, keyword, fields[1]);
+            step.duration = ParseMillis(lineNo, keyword, fields[1]);
         } else {
             if (fields.size() != 2)
                 throw ScriptError(lineNo, "expected REQUEST<TAB>EXPECT or a keyword line, got " +
                                               std::to_string(fields.size()) + " field(s)");
             step.kind = Step::Kind::Exchange;
-            step.request = parseRequest(lineNo, fields[0]);
-            step.expect = parseExpect(lineNo, fields[1]);
+            step.request = ParseRequest(lineNo, fields[0]);
+            step.expect = ParseExpect(lineNo, fields[1]);
         }
         steps.push_back(std::move(step));
     }
     return steps;
 }
 
-std::string printable(std::string_view text, std::size_t max) {
+std::string Printable(std::string_view text, std::size_t max) {
     static const char* const kHex = "0123456789abcdef";
     std::string out = "\"";
     std::size_t shown = 0;

@@ -44,7 +44,7 @@ class ScriptError : public std::runtime_error {
 public:
     ScriptError(int line, const std::string& message)
         : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
-    int line() const { return line_; }
+    int Line() const { return line_; }
 
 private:
     int line_;
@@ -55,11 +55,11 @@ class TextTemplate {
 public:
     TextTemplate() = default;
     // Throws std::invalid_argument for an unknown or malformed placeholder.
-    static TextTemplate parse(std::string_view source);
+    static TextTemplate Parse(std::string_view source);
 
-    std::string expand(std::uint64_t index) const;
-    bool usesIndex() const { return usesIndex_; }
-    const std::string& source() const { return source_; }
+    std::string Expand(std::uint64_t index) const;
+    bool UsesIndex() const { return usesIndex_; }
+    const std::string& Source() const { return source_; }
 
 private:
     struct Piece {
@@ -77,18 +77,18 @@ public:
 
     Expectation() = default;
     // Throws std::invalid_argument for a bad placeholder or regex.
-    static Expectation parse(std::string_view field);
-    static Expectation any();
+    static Expectation Parse(std::string_view field);
+    static Expectation Any();
 
-    Kind kind() const { return kind_; }
-    bool matches(std::string_view response, std::uint64_t index) const;
+    Kind GetKind() const { return kind_; }
+    bool Matches(std::string_view response, std::uint64_t index) const;
     // For messages: e.g. exact "OK|Hello".
-    std::string describe(std::uint64_t index) const;
+    std::string Describe(std::uint64_t index) const;
     // The text an exact or prefix expectation wants for this index.
-    std::string text(std::uint64_t index) const { return text_.expand(index); }
+    std::string Text(std::uint64_t index) const { return text_.Expand(index); }
 
 private:
-    const std::regex& regexFor(std::uint64_t index, std::regex& scratch) const;
+    const std::regex& RegexFor(std::uint64_t index, std::regex& scratch) const;
 
     Kind kind_ = Kind::Any;
     TextTemplate text_;
@@ -108,10 +108,10 @@ struct Step {
 };
 
 // Throws ScriptError naming the line of the first problem.
-std::vector<Step> parseScript(std::istream& in);
+std::vector<Step> ParseScript(std::istream& in);
 
 // A short printable rendering of a message for reports: quotes, escapes, cut after max
 // characters with the full length appended.
-std::string printable(std::string_view text, std::size_t max = 72);
+std::string Printable(std::string_view text, std::size_t max = 72);
 
 }  // namespace nelko::e2e

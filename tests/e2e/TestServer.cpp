@@ -30,14 +30,14 @@ constexpr int kExitUsage = 2;
 constexpr int kExitSetup = 3;
 constexpr int kExitTimeLimit = 4;
 
-void onTimeLimit(int) {
+void OnTimeLimit(int) {
     static const char message[] = "FAIL overall time limit reached; giving up\n";
     const ssize_t ignored = ::write(STDOUT_FILENO, message, sizeof message - 1);
     (void)ignored;
     ::_exit(kExitTimeLimit);
 }
 
-bool writePortFile(const std::string& path, std::uint16_t port, std::string& error) {
+bool WritePortFile(const std::string& path, std::uint16_t port, std::string& error) {
     const std::string temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::trunc);
@@ -132,7 +132,7 @@ int Run(int argc, char** argv) {
     server.settleAfterActivation = std::chrono::milliseconds(settleAfterActivationMs);
 
     std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGALRM, onTimeLimit);
+    std::signal(SIGALRM, OnTimeLimit);
     ::alarm(timeLimitS);
     std::cout.setf(std::ios::unitbuf);
 
@@ -140,7 +140,7 @@ int Run(int argc, char** argv) {
     if (!scriptPath.empty()) {
         std::ifstream in(scriptPath);
         try {
-            steps = parseScript(in);
+            steps = ParseScript(in);
         } catch (const ScriptError& e) {
             std::cerr << scriptPath << ": " << e.what() << '\n';
             return kExitUsage;
@@ -148,14 +148,14 @@ int Run(int argc, char** argv) {
     }
     std::vector<Expectation> expects;
     try {
-        for (const std::string& text : benchExpects) expects.push_back(Expectation::parse(text));
+        for (const std::string& text : benchExpects) expects.push_back(Expectation::Parse(text));
     } catch (const std::invalid_argument& e) {
         std::cerr << "--bench-expect: " << e.what() << '\n';
         return kExitUsage;
     }
 
     std::string error;
-    if (generateCert && !makeCertificate(server.certificateFile, server.privateKeyFile, error)) {
+    if (generateCert && !MakeCertificate(server.certificateFile, server.privateKeyFile, error)) {
         std::cerr << error << '\n';
         return kExitSetup;
     }
@@ -164,16 +164,16 @@ int Run(int argc, char** argv) {
     WTSRegisterWtsApiFunctionTable(FreeRDP_InitWtsApi());
 
     RdpTestServer rdp(server, std::cout);
-    if (!rdp.listen(error)) {
+    if (!rdp.Listen(error)) {
         std::cout << "FAIL setup: " << error << '\n';
         return kExitSetup;
     }
-    std::cout << "LISTENING " << server.bindAddress << ':' << rdp.port() << '\n';
-    if (!portFile.empty() && !writePortFile(portFile, rdp.port(), error)) {
+    std::cout << "LISTENING " << server.bindAddress << ':' << rdp.Port() << '\n';
+    if (!portFile.empty() && !WritePortFile(portFile, rdp.Port(), error)) {
         std::cout << "FAIL setup: " << error << '\n';
         return kExitSetup;
     }
-    if (!rdp.acceptSession(error)) {
+    if (!rdp.AcceptSession(error)) {
         std::cout << "FAIL setup: " << error << '\n';
         return kExitSetup;
     }
@@ -187,7 +187,7 @@ int Run(int argc, char** argv) {
     RunSummary summary;
     if (!steps.empty()) {
         ScriptRunner runner(rdp, run, std::cout);
-        summary = runner.run(steps);
+        summary = runner.Run(steps);
     }
 
     bool benchOk = true;
@@ -196,34 +196,34 @@ int Run(int argc, char** argv) {
         std::ofstream json;
         if (!benchOut.empty()) json.open(benchOut, std::ios::app);
         for (std::size_t i = 0; i < benchRequests.size(); ++i) {
-            const Expectation expect = expects.empty() ? Expectation::any() : expects[i];
-            const BenchResult result = runBench(rdp, benchRequests[i], expect, benchWarmup, benchCount, benchWindow,
+            const Expectation expect = expects.empty() ? Expectation::Any() : expects[i];
+            const BenchResult result = RunBench(rdp, benchRequests[i], expect, benchWarmup, benchCount, benchWindow,
                                                 firstTimeout, run.replyTimeout);
             firstTimeout = run.replyTimeout;
-            std::cout << benchLine(result) << '\n';
-            if (json.is_open()) json << benchJson(result) << '\n';
+            std::cout << BenchLine(result) << '\n';
+            if (json.is_open()) json << BenchJson(result) << '\n';
             benchOk = benchOk && result.ok;
             if (!result.ok) break;
         }
     }
 
-    rdp.endSession(true);
+    rdp.EndSession(true);
 
-    const auto& chunks = rdp.chunkStats();
+    const auto& chunks = rdp.GetChunkStats();
     std::cout << "CHUNKS responses=" << chunks.messages << " pdus=" << chunks.chunks
               << " multi_pdu_responses=" << chunks.multiChunkMessages
               << " max_pdus_per_response=" << chunks.maxChunksPerMessage
               << " largest_response=" << chunks.largestMessage << '\n';
     bool strayOk = true;
-    if (rdp.strayCommandChannelMessages() > 0) {
-        std::cout << "FAIL " << rdp.strayCommandChannelMessages() << " message(s) arrived on " << server.commandChannel
+    if (rdp.StrayCommandChannelMessages() > 0) {
+        std::cout << "FAIL " << rdp.StrayCommandChannelMessages() << " message(s) arrived on " << server.commandChannel
                   << '\n';
         strayOk = false;
     }
     if (!steps.empty())
         std::cout << "session: " << summary.passed << " passed, " << summary.failed << " failed, " << summary.skipped
                   << " skipped\n";
-    return summary.ok() && benchOk && strayOk ? 0 : kExitFailed;
+    return summary.Ok() && benchOk && strayOk ? 0 : kExitFailed;
 }
 
 }  // namespace
