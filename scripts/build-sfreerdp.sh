@@ -20,8 +20,10 @@ cached_only=0
 if [[ ${1:-} == --cached ]]; then cached_only=1; shift; fi
 arch=${1:-}
 case $arch in
-  x86_64) openssl_target=mingw64 ;;
-  i686) openssl_target=mingw ;;
+  x86_64) openssl_target=(mingw64) ;;
+  # OpenSSL's 32-bit assembler files take their addresses through the GOT, which the COFF
+  # assembler of mingw-w64 cannot represent: C only there.
+  i686) openssl_target=(mingw no-asm) ;;
   *) echo "usage: build-sfreerdp.sh [--cached] x86_64|i686" >&2; exit 2 ;;
 esac
 triple=$arch-w64-mingw32
@@ -45,7 +47,7 @@ freerdp_options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DB
   -DWITH_ADD_PLUGIN_TO_RPATH=ON
   -DOPENSSL_USE_STATIC_LIBS=ON "-DCMAKE_C_STANDARD_LIBRARIES=$system_libraries"
   "-DCMAKE_CXX_STANDARD_LIBRARIES=$system_libraries")
-openssl_options=("$openssl_target" "--cross-compile-prefix=$triple-" no-tests no-shared)
+openssl_options=("${openssl_target[@]}" "--cross-compile-prefix=$triple-" no-tests no-shared)
 
 # FreeRDP builds its sample client everywhere but on Windows; the sample gives up where
 # signal handlers cannot be had, which Windows never offers (errno ENOSYS), and never starts
