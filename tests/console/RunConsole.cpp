@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "System.h"
+#include "Processes.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "System.h"
+#include "Libraries.h"
+#include "Processes.h"
 
 namespace nelko::test {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ColourReport.h"
-#include "System.h"
+#include "Terminal.h"
 #include "command/Commands.h"
 
 namespace nelko::console {

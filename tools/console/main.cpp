@@ -8,7 +8,7 @@
 
 #include "AddinLibrary.h"
 #include "Frontend.h"
-#include "System.h"
+#include "Processes.h"
 
 namespace fs = std::filesystem;
 using namespace nelko::console;

@@ -3,7 +3,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "System.h"
+#include "Libraries.h"
 
 namespace nelko::support {
 

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <utility>
 
-#include "System.h"
+#include "Libraries.h"
+#include "Processes.h"
+#include "Terminal.h"
 
 namespace nelko::support {
 namespace {

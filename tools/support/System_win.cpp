@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "System.h"
+#include "Libraries.h"
+#include "Processes.h"
+#include "Terminal.h"
 
 namespace nelko::support {
 
