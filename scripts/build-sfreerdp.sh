@@ -20,10 +20,12 @@ cached_only=0
 if [[ ${1:-} == --cached ]]; then cached_only=1; shift; fi
 arch=${1:-}
 case $arch in
-  x86_64) openssl_target=(mingw64) ;;
+  x86_64) openssl_target=(mingw64) freerdp_target=() ;;
   # OpenSSL's 32-bit assembler files take their addresses through the GOT, which the COFF
   # assembler of mingw-w64 cannot represent: C only there.
-  i686) openssl_target=(mingw no-asm) ;;
+  # WinPR takes SSIZE_T from ssize_t where the C library has one; Windows' own SSIZE_T
+  # (long) differs from mingw-w64's 32-bit ssize_t (int): WinPR is told to keep Windows'.
+  i686) openssl_target=(mingw no-asm) freerdp_target=(-DHAVE_SSIZE_T=0 -DHAVE_WIN_SSIZE_T=1) ;;
   *) echo "usage: build-sfreerdp.sh [--cached] x86_64|i686" >&2; exit 2 ;;
 esac
 triple=$arch-w64-mingw32
@@ -35,7 +37,7 @@ log() { echo "build-sfreerdp: $*" >&2; }
 # the rest are CMake's own defaults for Windows, which setting the list would drop.
 system_libraries="-lcrypt32 -lws2_32 -lbcrypt -lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32"
 system_libraries+=" -loleaut32 -luuid -lcomdlg32 -ladvapi32"
-freerdp_options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF
+freerdp_options=("${freerdp_target[@]}" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF
   -DWITH_SAMPLE=ON -DWITH_CLIENT_WINDOWS=OFF -DWITH_CLIENT_SDL=OFF -DWITH_SERVER=OFF -DWITH_SHADOW=OFF
   -DWITH_PROXY=OFF -DWITH_MANPAGES=OFF -DWITH_FFMPEG=OFF -DWITH_SWSCALE=OFF -DWITH_DSP_FFMPEG=OFF
   -DWITH_CAIRO=OFF -DWITH_JPEG=OFF -DWITH_OPENH264=OFF -DWITH_FAAD2=OFF -DWITH_FAAC=OFF -DWITH_SOXR=OFF
