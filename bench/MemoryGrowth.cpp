@@ -45,9 +45,12 @@ int main(int argc, char** argv) {
 
     PrivateLogFolder folder;
     std::string error;
-    std::unique_ptr<AddinLibrary> addin;
-    if (!folder.Ok()) error = "cannot create a private folder below $TMPDIR";
-    if (!error.empty() || (addin = LoadAddin(error)) == nullptr || !UseTestDriver(*addin, kFloatAnswer, error)) {
+    if (!folder.Ok()) {
+        std::fprintf(stderr, "nelko_memory_growth: cannot create a private folder below $TMPDIR\n");
+        return 1;
+    }
+    std::unique_ptr<AddinLibrary> addin = LoadAddin(error);
+    if (addin == nullptr || !UseTestDriver(*addin, kFloatAnswer, error)) {
         std::fprintf(stderr, "nelko_memory_growth: %s\n", error.c_str());
         return 1;
     }
