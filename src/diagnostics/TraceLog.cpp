@@ -41,7 +41,7 @@ char* PutField(char* out, int value, int width, std::string_view after) {
     char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     for (auto length = end - digits; length < width; ++length) *out++ = '0';
     out = std::copy(digits, end, out);
-    return std::copy(after.begin(), after.end(), out);
+    return out + after.copy(out, after.size());
 }
 
 std::size_t FormatStamp(char* out, const platform::LocalTime& time) {
