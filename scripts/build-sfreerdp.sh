@@ -76,23 +76,33 @@ adapt_freerdp() {  # adapt_freerdp SOURCE_FOLDER
 
 ((cached_only)) || bash scripts/install-deps.sh core windows sfreerdp >&2 || exit 1
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+# Where each source is taken from, in order: the release's own first, then a suite whose
+# files this archive does have (a snapshot mirror, say, can lack the files of a suite whose
+# index still lists them: bookworm-backports' freerdp3, trixie's and trixie-security's
+# openssl here).
 case $release in
-  # The release's own FreeRDP 3 first; Debian 13's where an archive (a snapshot mirror, say)
-  # lacks the backports' source files, which their index still lists.
-  bookworm) freerdp_suites=(bookworm-backports trixie) ;;
-  *) freerdp_suites=("$release") ;;
+  bookworm) freerdp_suites=(bookworm-backports trixie) openssl_suites=(bookworm-security bookworm) ;;
+  *) freerdp_suites=("$release") openssl_suites=("$release-security" "$release" bookworm) ;;
 esac
 
 # A list and indexes of this script's own, so that the machine's apt setup stays as it is:
-# the URI and keyring of the release's own entry, deb-src for each suite wanted.
-read -r _ uri keyring < <(bash scripts/apt-suites.sh | awk -v s="$release" '$1 == s' | head -n 1)
-[[ -n ${uri:-} ]] || { log "no apt entry for '$release' to take the source packages' URI from"; exit 1; }
+# deb-src for each suite wanted, with the URI and keyring of the machine's entry for it, or
+# of the release's own entry; a security suite only where the machine has an entry for it.
+declare -A entry=()
+while read -r suite suite_uri suite_keyring; do entry[$suite]="$suite_uri $suite_keyring"; done < <(bash scripts/apt-suites.sh)
+[[ -n ${entry[$release]:-} ]] || { log "no apt entry for '$release' to take the source packages' URI from"; exit 1; }
+wanted=()
+for suite in "${freerdp_suites[@]}" "${openssl_suites[@]}"; do
+  [[ $suite == *-security && -z ${entry[$suite]:-} ]] || wanted+=("$suite")
+done
 apt_dir=$cache/apt
 mkdir -p "$apt_dir/lists/partial"
-signed_by=""
-[[ $keyring == - ]] || signed_by="[signed-by=$keyring] "
-for suite in "$release" "${freerdp_suites[@]}"; do echo "deb-src $signed_by$uri $suite main"; done |
-  sort -u >"$apt_dir/sources.list.new"
+for suite in "${wanted[@]}"; do
+  read -r uri keyring <<<"${entry[$suite]:-${entry[$release]}}"
+  signed_by=""
+  [[ $keyring == - ]] || signed_by="[signed-by=$keyring] "
+  echo "deb-src $signed_by$uri $suite main"
+done | sort -u >"$apt_dir/sources.list.new"
 apt=(-o "Dir::Etc::sourcelist=$apt_dir/sources.list" -o Dir::Etc::sourceparts=- -o "Dir::State::Lists=$apt_dir/lists")
 if ! cmp -s "$apt_dir/sources.list.new" "$apt_dir/sources.list" || ! compgen -G "$apt_dir/lists/*Sources*" >/dev/null; then
   mv "$apt_dir/sources.list.new" "$apt_dir/sources.list"
@@ -104,20 +114,24 @@ source_version() {  # source_version PACKAGE/SUITE
   apt-get "${apt[@]}" source --print-uris "$1" 2>/dev/null |
     sed -n "s/^'[^']*' [a-z0-9.+-]*_\([^ ]*\)\.dsc .*/\1/p" | head -n 1
 }
-openssl_version=$(source_version "openssl/$release")
-[[ -n $openssl_version ]] || { log "no source of openssl in $release"; exit 1; }
+# The versions each suite offers ("" where none or not wanted), and a program built from
+# any pair of them earlier.
+declare -A version=()
+for suite in "${freerdp_suites[@]}"; do version[freerdp3/$suite]=$(source_version "freerdp3/$suite"); done
+for suite in "${openssl_suites[@]}"; do
+  version[openssl/$suite]=""
+  [[ " ${wanted[*]} " == *" $suite "* ]] && version[openssl/$suite]=$(source_version "openssl/$suite")
+done
 # Any change of the options, of the source edits or of the toolchain builds anew.
 options_hash=$({ printf '%s\n' "${openssl_options[@]}" "${freerdp_options[@]}"; declare -f adapt_freerdp
   cat cmake/NelkoMinGWToolchain.cmake "cmake/toolchain-$triple.cmake"; } | sha256sum | cut -c1-10)
-key_of() { echo "$arch-freerdp_$1-openssl_$openssl_version-$options_hash"; }
-declare -A freerdp_version=()
-for suite in "${freerdp_suites[@]}"; do
-  freerdp_version[$suite]=$(source_version "freerdp3/$suite")
-  exe=$cache/$(key_of "${freerdp_version[$suite]}")/sfreerdp.exe
-  if [[ -n ${freerdp_version[$suite]} && -f $exe ]]; then
-    echo "$exe"
-    exit 0
-  fi
+key_of() { echo "$arch-freerdp_$1-openssl_$2-$options_hash"; }  # key_of FREERDP_VERSION OPENSSL_VERSION
+for freerdp in "${freerdp_suites[@]}"; do
+  for openssl in "${openssl_suites[@]}"; do
+    [[ -n ${version[freerdp3/$freerdp]} && -n ${version[openssl/$openssl]} ]] || continue
+    exe=$cache/$(key_of "${version[freerdp3/$freerdp]}" "${version[openssl/$openssl]}")/sfreerdp.exe
+    [[ -f $exe ]] && { echo "$exe"; exit 0; }
+  done
 done
 ((cached_only)) && { log "no $arch client built yet for this recipe (scripts/build-sfreerdp.sh $arch builds it)"; exit 1; }
 
@@ -131,11 +145,11 @@ start=$SECONDS
 # Unpacked by hand, as dpkg-source would: an archive may lack a package's .dsc, while apt
 # checks every file it does fetch against the signed index's hashes.
 unpack() {  # unpack PACKAGE/SUITE FOLDER
-  local package=${1%/*} orig debian patch
-  mkdir -p "$work/src-$package"
-  (cd "$work/src-$package" && apt-get "${apt[@]}" source --download-only -qq "$1") >>"$work/source.log" 2>&1
-  orig=$(find "$work/src-$package" -maxdepth 1 -name "${package}_*.orig.tar.*" ! -name '*.asc' | head -n 1)
-  debian=$(find "$work/src-$package" -maxdepth 1 -name "${package}_*.debian.tar.*" | head -n 1)
+  local package=${1%/*} download=$work/download-${1//\//-} orig debian patch
+  mkdir -p "$download"
+  (cd "$download" && apt-get "${apt[@]}" source --download-only -qq "$1") >>"$work/source.log" 2>&1
+  orig=$(find "$download" -maxdepth 1 -name "${package}_*.orig.tar.*" ! -name '*.asc' | head -n 1)
+  debian=$(find "$download" -maxdepth 1 -name "${package}_*.debian.tar.*" | head -n 1)
   [[ -n $orig && -n $debian ]] || return 1
   mkdir -p "$2" && tar -xf "$orig" -C "$2" --strip-components=1 && tar -xf "$debian" -C "$2" || return 1
   [[ -f $2/debian/patches/series ]] || return 0
@@ -144,19 +158,29 @@ unpack() {  # unpack PACKAGE/SUITE FOLDER
     patch -d "$2" -p1 -s -N <"$2/debian/patches/$patch" || { log "patch $patch of $package failed"; return 1; }
   done <"$2/debian/patches/series"
 }
-unpack "openssl/$release" "$work/openssl-source" || { log "cannot fetch openssl/$release:"; tail -n 5 "$work/source.log" >&2; exit 1; }
-freerdp_suite=""
-for suite in "${freerdp_suites[@]}"; do
-  [[ -n ${freerdp_version[$suite]} ]] || continue
-  rm -rf "$work/freerdp-source"
-  if unpack "freerdp3/$suite" "$work/freerdp-source"; then freerdp_suite=$suite; break; fi
-  log "freerdp3 ${freerdp_version[$suite]} ($suite) cannot be fetched; trying the next suite"
-done
-[[ -n $freerdp_suite ]] || { log "no source of freerdp3 to be had:"; tail -n 5 "$work/source.log" >&2; exit 1; }
+# Sets SOURCE_SUITE to the first of the suites whose source of PACKAGE could be unpacked.
+unpack_first() {  # unpack_first PACKAGE FOLDER SUITE...
+  local package=$1 folder=$2 suite
+  shift 2
+  source_suite=""
+  for suite in "$@"; do
+    [[ -n ${version[$package/$suite]} ]] || continue
+    rm -rf "$folder"
+    if unpack "$package/$suite" "$folder"; then source_suite=$suite; return 0; fi
+    log "$package ${version[$package/$suite]} ($suite) cannot be fetched; trying the next suite"
+  done
+  log "no source of $package to be had:"
+  tail -n 5 "$work/source.log" >&2
+  return 1
+}
+unpack_first openssl "$work/openssl-source" "${openssl_suites[@]}" || exit 1
+openssl_version=${version[openssl/$source_suite]}
+unpack_first freerdp3 "$work/freerdp-source" "${freerdp_suites[@]}" || exit 1
+freerdp_version=${version[freerdp3/$source_suite]}
 adapt_freerdp "$work/freerdp-source" || exit 1
-key=$(key_of "${freerdp_version[$freerdp_suite]}")
-log "building sfreerdp.exe ($arch; FreeRDP ${freerdp_version[$freerdp_suite]} of $freerdp_suite," \
-  "OpenSSL $openssl_version) in $work; sources ready after $((SECONDS - start)) s"
+key=$(key_of "$freerdp_version" "$openssl_version")
+log "building sfreerdp.exe ($arch; FreeRDP $freerdp_version, OpenSSL $openssl_version) in $work;" \
+  "sources ready after $((SECONDS - start)) s"
 
 step=$SECONDS
 (cd "$work/openssl-source" && ./Configure "${openssl_options[@]}" --prefix="$work/openssl" --libdir=lib &&
