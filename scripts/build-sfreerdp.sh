@@ -49,6 +49,11 @@ freerdp_options=("${freerdp_target[@]}" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBU
   -DWITH_ADD_PLUGIN_TO_RPATH=ON
   -DOPENSSL_USE_STATIC_LIBS=ON "-DCMAKE_C_STANDARD_LIBRARIES=$system_libraries"
   "-DCMAKE_CXX_STANDARD_LIBRARIES=$system_libraries")
+# GCC 14 (Debian 13) makes incompatible pointer types an error, and FreeRDP 3.15 assigns
+# functions of its own Windows WTS API to the table of mingw-w64's slightly other types.
+if (($("$triple-gcc" -dumpversion | sed "s/[^0-9].*//") >= 14)); then
+  freerdp_options+=("-DCMAKE_C_FLAGS=-Wno-error=incompatible-pointer-types")
+fi
 openssl_options=("${openssl_target[@]}" "--cross-compile-prefix=$triple-" no-tests no-shared)
 
 # FreeRDP builds its sample client everywhere but on Windows; the sample gives up where
