@@ -10,14 +10,10 @@
 # debian/copyright, freerdp2 and freerdp3 alike), so no Debian source holds the Windows
 # client. The sample has the same connection, channel manager and add-in loader, no window.
 #
-# Usage: scripts/build-sfreerdp.sh [--cached] x86_64|i686
-#   --cached  only print the path of the program already built for this recipe and these
-#             sources, or exit 1 with nothing built (nothing installed either)
+# Usage: scripts/build-sfreerdp.sh x86_64|i686
 # Environment: NELKO_SFREERDP_CACHE, NELKO_KEEP_BUILD=1 (keep the work folder of a failed
 # build, for a look at its logs).
 source "$(dirname "$0")/preamble.sh"
-cached_only=0
-if [[ ${1:-} == --cached ]]; then cached_only=1; shift; fi
 arch=${1:-}
 case $arch in
   x86_64) openssl_target=(mingw64) freerdp_target=() ;;
@@ -26,7 +22,7 @@ case $arch in
   # WinPR takes SSIZE_T from ssize_t where the C library has one; Windows' own SSIZE_T
   # (long) differs from mingw-w64's 32-bit ssize_t (int): WinPR is told to keep Windows'.
   i686) openssl_target=(mingw no-asm) freerdp_target=(-DHAVE_SSIZE_T=0 -DHAVE_WIN_SSIZE_T=1) ;;
-  *) echo "usage: build-sfreerdp.sh [--cached] x86_64|i686" >&2; exit 2 ;;
+  *) echo "usage: build-sfreerdp.sh x86_64|i686" >&2; exit 2 ;;
 esac
 triple=$arch-w64-mingw32
 cache=${NELKO_SFREERDP_CACHE:-/var/cache/nelko/sfreerdp}
@@ -79,7 +75,7 @@ adapt_freerdp() {  # adapt_freerdp SOURCE_FOLDER
   echo $'if(WIN32 AND WITH_SAMPLE)\n  add_subdirectory(Sample)\nendif()' >>"$1/client/CMakeLists.txt"
 }
 
-((cached_only)) || bash scripts/install-deps.sh core windows sfreerdp >&2 || exit 1
+bash scripts/install-deps.sh core windows sfreerdp >&2 || exit 1
 release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 # Where each source is taken from, in order: the release's own first, then a suite whose
 # files this archive does have (a snapshot mirror, say, can lack the files of a suite whose
@@ -138,7 +134,6 @@ for freerdp in "${freerdp_suites[@]}"; do
     [[ -f $exe ]] && { echo "$exe"; exit 0; }
   done
 done
-((cached_only)) && { log "no $arch client built yet for this recipe (scripts/build-sfreerdp.sh $arch builds it)"; exit 1; }
 
 # Built in a folder of its own and moved into the cache whole: an interrupted build leaves
 # nothing a later run would take for finished.

@@ -111,11 +111,14 @@ static_analysis() {
       -I src -I drivers -I tests/support -I tests/addin -I bench -I remote/include src drivers tests tools bench remote)
 }
 
+# Whether this machine runs Windows programs of the bitness ARCH.
+runs_programs_of() { [[ $1 != i686 || $NELKO_32BIT == yes ]]; }
+
 # The Windows build tree of a bitness; its test programs are run only where this machine
 # runs programs of that bitness.
 configure_windows() {
-  local arch=$1 run_programs=ON
-  [[ $arch == i686 && $NELKO_32BIT == no ]] && run_programs=OFF
+  local arch=$1 run_programs=OFF
+  runs_programs_of "$arch" && run_programs=ON
   cmake -S "$root" -B "$root/build/win-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELKO_WINE_TESTS=$run_programs >/dev/null
 }
@@ -124,13 +127,10 @@ configure_windows() {
 # this machine cannot run the programs of a bitness, everything is still built and the
 # checks that only read the built files run.
 windows_suite() {
-  local arch=$1 dir="$root/build/win-$1" run_programs=ON
-  if [[ $arch == i686 && $NELKO_32BIT == no ]]; then
-    run_programs=OFF
-  fi
+  local arch=$1 dir="$root/build/win-$1"
   configure_windows "$arch" && cmake --build "$dir" -j"$jobs" &&
     ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 || return 1
-  if [[ $run_programs == OFF ]]; then
+  if ! runs_programs_of "$arch"; then
     note_not_run "Windows $arch: the test programs were built but not run: $no_32bit_reason"
   fi
 }
@@ -142,7 +142,7 @@ windows_client() {
   local arch session status server="$root/build/linux/bin/nelko-test-server" client
   configure_linux && cmake --build "$root/build/linux" -j"$jobs" --target nelko-test-server >/dev/null || return 1
   for arch in x86_64 i686; do
-    if [[ $arch == i686 && $NELKO_32BIT == no ]]; then
+    if ! runs_programs_of "$arch"; then
       note_not_run "Windows client i686: not built or run: $no_32bit_reason"
       continue
     fi
