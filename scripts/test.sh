@@ -108,7 +108,7 @@ static_analysis() {
     (cd "$root" && cppcheck --library=googletest --library=boost --enable=warning,performance,portability \
       --std=c++17 --error-exitcode=1 --inline-suppr --quiet -j"$jobs" --suppress=missingIncludeSystem \
       --suppress=normalCheckLevelMaxBranches --suppress=unknownMacro:tools/console/main.cpp \
-      -I src -I drivers -I tests/support -I tests/addin -I bench -I remote/include src drivers tests tools bench remote)
+      -I src -I drivers -I support -I tests/support -I tests/addin -I bench -I remote/include src drivers support tests tools bench remote)
 }
 
 # Whether this machine runs Windows programs of the bitness ARCH.

@@ -1,5 +1,5 @@
 // Libraries as the tests and the add-in loader see them, beyond the product's platform layer.
-// One implementation file per OS for all of tools/support: System_posix.cpp, System_win.cpp.
+// One implementation file per OS for all of support/: System_posix.cpp, System_win.cpp.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
 // Processes and files, for the tools and the tests.
-// One implementation file per OS for all of tools/support: System_posix.cpp, System_win.cpp.
+// One implementation file per OS for all of support/: System_posix.cpp, System_win.cpp.
 #pragma once
 
 #include <optional>

@@ -1,5 +1,5 @@
 // The terminal, for the console tools: whether one is there, and typed lines with editing.
-// One implementation file per OS for all of tools/support: System_posix.cpp, System_win.cpp.
+// One implementation file per OS for all of support/: System_posix.cpp, System_win.cpp.
 #pragma once
 
 #include <string>
