@@ -158,19 +158,14 @@ int SimulatedDevice::GetWavelengths() {
 
 const char* SimulatedDevice::GetAngleValue(int index) {
     ResetError();
-    if (index < 0 || index >= kAngleCount) {
-        Fail(ErrorCode::IndexOutOfRange, RangeDetail(kAngleCount));
-        return "";
-    }
+    if (index < 0 || index >= kAngleCount) return FailWith("", ErrorCode::IndexOutOfRange, RangeDetail(kAngleCount));
     return kAngles[static_cast<std::size_t>(index)].text;
 }
 
 int SimulatedDevice::GetWavelengthValue(int index) {
     ResetError();
-    if (index < 0 || index >= kWavelengthCount) {
-        Fail(ErrorCode::IndexOutOfRange, RangeDetail(kWavelengthCount));
-        return -1;
-    }
+    if (index < 0 || index >= kWavelengthCount)
+        return FailWith(-1, ErrorCode::IndexOutOfRange, RangeDetail(kWavelengthCount));
     return kFirstWavelengthNm + kWavelengthStepNm * index;
 }
 
@@ -199,23 +194,16 @@ bool SimulatedDevice::Measure() {
 }
 
 float SimulatedDevice::ReadSpectrum(const Spectrum& spectrum, int angle, int wavelength) {
-    if (angle < 0 || angle >= kAngleCount) {
-        Fail(ErrorCode::IndexOutOfRange, "angle " + RangeDetail(kAngleCount));
-        return 0.0f;
-    }
-    if (wavelength < 0 || wavelength >= kWavelengthCount) {
-        Fail(ErrorCode::IndexOutOfRange, "wavelength " + RangeDetail(kWavelengthCount));
-        return 0.0f;
-    }
+    if (angle < 0 || angle >= kAngleCount)
+        return FailWith(0.0f, ErrorCode::IndexOutOfRange, "angle " + RangeDetail(kAngleCount));
+    if (wavelength < 0 || wavelength >= kWavelengthCount)
+        return FailWith(0.0f, ErrorCode::IndexOutOfRange, "wavelength " + RangeDetail(kWavelengthCount));
     return spectrum[static_cast<std::size_t>(angle)][static_cast<std::size_t>(wavelength)];
 }
 
 float SimulatedDevice::GetSpectralData(int angle, int wavelength) {
     ResetError();
-    if (!dataReady_) {
-        Fail(ErrorCode::NoData);
-        return 0.0f;
-    }
+    if (!dataReady_) return FailWith(0.0f, ErrorCode::NoData);
     return ReadSpectrum(lastMeasurement_, angle, wavelength);
 }
 
@@ -304,10 +292,7 @@ bool SimulatedDevice::SetCurrentSample(int index) {
 
 float SimulatedDevice::GetSampleData(int angle, int wavelength) {
     ResetError();
-    if (currentSample_ < 0) {
-        Fail(ErrorCode::NoData);
-        return 0.0f;
-    }
+    if (currentSample_ < 0) return FailWith(0.0f, ErrorCode::NoData);
     return ReadSpectrum(samples_[static_cast<std::size_t>(currentSample_)], angle, wavelength);
 }
 
@@ -333,10 +318,7 @@ const char* SimulatedDevice::GetAvailableSettings() {
 const char* SimulatedDevice::GetSettingOptions(const char* setting) {
     ResetError();
     const int index = FindSetting(setting);
-    if (index < 0) {
-        Fail(ErrorCode::UnknownSetting);
-        return "";
-    }
+    if (index < 0) return FailWith("", ErrorCode::UnknownSetting);
     optionsText_ = Join(SettingTable()[static_cast<std::size_t>(index)].options);
     return optionsText_.c_str();
 }
@@ -344,10 +326,7 @@ const char* SimulatedDevice::GetSettingOptions(const char* setting) {
 const char* SimulatedDevice::GetOption(const char* setting) {
     ResetError();
     const int index = FindSetting(setting);
-    if (index < 0) {
-        Fail(ErrorCode::UnknownSetting);
-        return "";
-    }
+    if (index < 0) return FailWith("", ErrorCode::UnknownSetting);
     const auto& options = SettingTable()[static_cast<std::size_t>(index)].options;
     return options[static_cast<std::size_t>(pending_[static_cast<std::size_t>(index)])].c_str();
 }
@@ -378,10 +357,7 @@ const char* SimulatedDevice::Execute(const char* command) {
     if (SameName(name, "Help")) return "SelfTest;Version;Temperature;Help";
     if (SameName(name, "Version")) return kVersionText;
     const bool needsInstrument = SameName(name, "SelfTest") || SameName(name, "Temperature");
-    if (!needsInstrument) {
-        Fail(ErrorCode::UnknownCommand);
-        return "UNKNOWN COMMAND";
-    }
+    if (!needsInstrument) return FailWith("UNKNOWN COMMAND", ErrorCode::UnknownCommand);
     if (!RequireConnected()) return "NOT CONNECTED";
     return SameName(name, "SelfTest") ? "PASS" : "23.5";
 }

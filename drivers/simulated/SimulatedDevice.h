@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "../NelkoDriver.h"
+
 namespace nelko::simulator {
 
 enum class ErrorCode : int {
@@ -38,45 +40,11 @@ class SimulatedDevice {
 public:
     SimulatedDevice();
 
-    bool Connect();
-    bool Disconnect();
-    bool IsConnected();
-    bool SetLanguage(unsigned short language);
-
-    int GetAngles();
-    int GetWavelengths();
-    const char* GetAngleValue(int index);
-    int GetWavelengthValue(int index);
-    const char* GetSerialNum();
-
-    bool Measure();
-    float GetSpectralData(int angle, int wavelength);
-    bool IsDataReady();
-
-    int GetCalStatus();
-    bool Calibrate();
-    const char* GetCalSteps();
-    const char* GetCalMode();
-    int GetCalProgress();
-    bool AbortCalibration();
-    bool CalibrateStep(const char* step);
-
-    bool ClearSamples();
-    int GetSampleCount();
-    bool SetCurrentSample(int index);
-    float GetSampleData(int angle, int wavelength);
-
-    bool Configure();
-    const char* GetAvailableSettings();
-    const char* GetSettingOptions(const char* setting);
-    const char* GetOption(const char* setting);
-    bool SetOption(const char* setting, const char* value);
-
-    // These two leave the last error untouched; every other call clears it when it succeeds.
-    int GetLastErrorCode();
-    const char* GetLastErrorString();
-
-    const char* Execute(const char* command);
+    // The driver's functions under their export names (NelkoDriver.h). GetLastErrorCode and
+    // GetLastErrorString leave the last error untouched; every other call clears it when it succeeds.
+#define NELKO_DECLARE_DEVICE_FUNCTION(name, result, parameters, arguments) result name parameters;
+    NELKO_DRIVER_FUNCTIONS(NELKO_DECLARE_DEVICE_FUNCTION)
+#undef NELKO_DECLARE_DEVICE_FUNCTION
 
 private:
     using Spectrum = std::array<std::array<float, kWavelengthCount>, kAngleCount>;
@@ -85,6 +53,12 @@ private:
 
     void ResetError();
     bool Fail(ErrorCode code, const std::string& detail = {});
+    // Fails as above and returns `result`.
+    template <typename T>
+    T FailWith(T result, ErrorCode code, const std::string& detail = {}) {
+        Fail(code, detail);
+        return result;
+    }
     bool RequireConnected();
     float ReadSpectrum(const Spectrum& spectrum, int angle, int wavelength);
     const std::vector<std::string>& ActiveCalSteps() const;

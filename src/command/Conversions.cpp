@@ -19,13 +19,9 @@ Target ParseStrict(const std::string& text, bool allowMinus) {
     else if (first != last && *first == '-' && !allowMinus)
         first = last;
     Target value{};
-    if (first == last || (*first == '-' && first != text.data())) {
-        boost::throw_exception(boost::bad_lexical_cast(typeid(std::string), typeid(Target)));
-    }
     const auto result = std::from_chars(first, last, value, 10);
-    if (result.ec != std::errc() || result.ptr != last) {
+    if (first == last || (*first == '-' && first != text.data()) || result.ec != std::errc() || result.ptr != last)
         boost::throw_exception(boost::bad_lexical_cast(typeid(std::string), typeid(Target)));
-    }
     return value;
 }
 

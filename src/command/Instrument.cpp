@@ -40,7 +40,6 @@ std::string UnknownCommandText(const std::string& name) {
 }  // namespace
 
 Instrument::Instrument() {
-    UnloadDriver();
     using boost::placeholders::_1;
 #define NELKO_REGISTER_HANDLER(name) commandTable_[#name] = boost::bind(&Instrument::On##name, this, _1);
     NELKO_TABLE_COMMANDS(NELKO_REGISTER_HANDLER)

@@ -31,7 +31,7 @@ public:
     const CommandTable& Commands() const { return commandTable_; }
 
 private:
-    bool DriverLoaded() const { return driverModule_.IsLoaded(); }
+    bool DriverLoaded() const { return driverModule_ != nullptr; }
 
 #define NELKO_DECLARE_HANDLER(name) Result On##name(const Parameters& parameters);
     NELKO_TABLE_COMMANDS(NELKO_DECLARE_HANDLER)

@@ -10,8 +10,7 @@ class Result {
 public:
     Result(bool succeeded, std::string message) : ok(succeeded), text(std::move(message)) {}
 
-    static Result Success() { return Result(true, std::string()); }
-    static Result Success(std::string text) { return Result(true, std::move(text)); }
+    static Result Success(std::string text = {}) { return Result(true, std::move(text)); }
     static Result FromBool(bool value) { return Result(true, value ? "true" : "false"); }
     static Result Failure(std::string text) { return Result(false, std::move(text)); }
 

@@ -59,10 +59,7 @@ std::string LogDirectory(const LogTestSeam& seam) {
 }
 
 std::string PathInDirectory(const std::string& directory) {
-    std::string path = directory;
-    path += platform::kLogPathSeparator;
-    path += kLogFileName;
-    return path;
+    return directory + platform::kLogPathSeparator + kLogFileName;
 }
 
 platform::FileHandle OpenRotated(const std::string& path, std::uint64_t size, std::uint64_t limit) {
@@ -128,9 +125,7 @@ void FormatLogLine(const platform::LocalTime& time, const std::string& message, 
 // text and its line end.
 void WriteLogRawLine(LogStream& stream, const std::string& text) {
     if (!stream.IsOpen()) return;
-    std::string line;
-    line.reserve(text.size() + 1);
-    line.append(text).push_back('\n');
+    const std::string line = text + '\n';
     stream.Write(line.data(), line.size());
 }
 

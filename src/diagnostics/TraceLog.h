@@ -19,13 +19,8 @@ class LogStream {
 public:
     explicit LogStream(platform::FileHandle file) : file_(file) {}
     explicit LogStream(const LogSink* sink) : file_(platform::kInvalidFile), sink_(sink) {}
-    LogStream(LogStream&& other) noexcept : file_(other.file_), sink_(other.sink_) {
-        other.file_ = platform::kInvalidFile;
-        other.sink_ = nullptr;
-    }
     LogStream(const LogStream&) = delete;
     LogStream& operator=(const LogStream&) = delete;
-    LogStream& operator=(LogStream&&) = delete;
     ~LogStream() { Close(); }
 
     bool IsOpen() const { return file_ != platform::kInvalidFile || sink_ != nullptr; }

@@ -14,6 +14,7 @@ Result FromDriverFloat(float value) { return Result::Success(FormatFloat(value))
 // Drivers must not return null texts; one that does anyway is answered as an empty text
 // rather than taking the client process down.
 Result FromDriverText(const char* text) { return Result::Success(text != nullptr ? text : ""); }
+const char* AsText(const std::string& parameter) { return parameter.c_str(); }
 
 }  // namespace
 
@@ -53,10 +54,6 @@ NELKO_SIMPLE_HANDLER(GetLastErrorString, GetLastErrorString, FromDriverText)
         if (!DriverLoaded()) return NoDriverLoaded();              \
         return render(driver_.command(argument));                  \
     }
-
-namespace {
-const char* AsText(const std::string& parameter) { return parameter.c_str(); }
-}  // namespace
 
 NELKO_ONE_PARAMETER_HANDLER(SetLanguage, ParseUShort, FromDriverBool)
 NELKO_ONE_PARAMETER_HANDLER(GetSettingOptions, AsText, FromDriverText)

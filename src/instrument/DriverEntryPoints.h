@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 
 #define NELKO_DRIVER_NO_PROTOTYPES  // the add-in calls drivers through pointers only
 #include "NelkoDriver.h"
@@ -13,42 +15,19 @@ namespace nelko {
 // built by another compiler may leave garbage in the upper bits of the register. Reading
 // the result as an 8-bit integer and testing it for non-zero accepts every such driver.
 template <typename T>
-struct DriverResult {
-    using Type = T;
-};
-template <>
-struct DriverResult<bool> {
-    using Type = std::uint8_t;
-};
-using DriverBool = DriverResult<bool>::Type;
+using DriverResult = std::conditional_t<std::is_same_v<T, bool>, std::uint8_t, T>;
+using DriverBool = DriverResult<bool>;
 
 // Owns the handle of the loaded driver library; empty while no driver is loaded.
-class DriverModule {
-public:
-    DriverModule() = default;
-    ~DriverModule() { Release(); }
-    DriverModule(const DriverModule&) = delete;
-    DriverModule& operator=(const DriverModule&) = delete;
-
-    bool IsLoaded() const { return handle_ != nullptr; }
-    platform::LibraryHandle Handle() const { return handle_; }
-    void Reset(platform::LibraryHandle handle) {
-        Release();
-        handle_ = handle;
-    }
-    void Release() {
-        platform::CloseLibrary(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    platform::LibraryHandle handle_ = nullptr;
+struct LibraryCloser {
+    void operator()(platform::LibraryHandle library) const { platform::CloseLibrary(library); }
 };
+using DriverModule = std::unique_ptr<void, LibraryCloser>;
 
 // All null while no driver is loaded, all bound while one is: never partly bound.
 struct DriverEntryPoints {
 #define NELKO_DECLARE_ENTRY_POINT(name, result, parameters, arguments) \
-    DriverResult<result>::Type(NELKO_DRIVER_CALL* name) parameters = nullptr;
+    DriverResult<result>(NELKO_DRIVER_CALL * name) parameters = nullptr;
     NELKO_DRIVER_FUNCTIONS(NELKO_DECLARE_ENTRY_POINT)
 #undef NELKO_DECLARE_ENTRY_POINT
 };

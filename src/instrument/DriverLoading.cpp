@@ -95,8 +95,10 @@ platform::LibraryHandle OpenDriverLibrary(const std::string& path) noexcept {
 
 }  // namespace
 
+// The library stays marked loaded while it is closed, as a unique_ptr's reset would not do.
 void Instrument::UnloadDriver() {
-    driverModule_.Release();
+    platform::CloseLibrary(driverModule_.get());
+    static_cast<void>(driverModule_.release());
     driver_ = DriverEntryPoints{};
 }
 
@@ -105,21 +107,21 @@ bool Instrument::LoadDriver(const std::string& name) {
     if (!IsAcceptableDriverName(name)) return false;
     const std::string path = platform::DriverLibraryPath(name);
     if (path.empty()) return false;
-    driverModule_.Reset(OpenDriverLibrary(path));
-    if (!driverModule_.IsLoaded()) return false;
+    driverModule_.reset(OpenDriverLibrary(path));
+    if (!DriverLoaded()) return false;
 
     // Bind into a scratch table first, so the real one is never seen partly bound.
     DriverEntryPoints bound;
     bool complete = true;
-#define NELKO_BIND_ENTRY_POINT(name, result, parameters, arguments)                                               \
-    if (complete) {                                                                                               \
-        bound.name = reinterpret_cast<decltype(bound.name)>(platform::FindExport(driverModule_.Handle(), #name)); \
-        complete = bound.name != nullptr;                                                                         \
+#define NELKO_BIND_ENTRY_POINT(name, result, parameters, arguments)                                            \
+    if (complete) {                                                                                            \
+        bound.name = reinterpret_cast<decltype(bound.name)>(platform::FindExport(driverModule_.get(), #name)); \
+        complete = bound.name != nullptr;                                                                      \
     }
     NELKO_DRIVER_FUNCTIONS(NELKO_BIND_ENTRY_POINT)
 #undef NELKO_BIND_ENTRY_POINT
     if (!complete) {
-        driverModule_.Release();
+        UnloadDriver();
         return false;
     }
     driver_ = bound;

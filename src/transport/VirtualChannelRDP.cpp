@@ -84,14 +84,14 @@ void CopyChannelName(char (&target)[CHANNEL_NAME_LEN + 1], const std::string& na
     name.copy(target, sizeof target - 1);
 }
 
-}  // namespace
-
 std::string ChannelDataToString(const void* data, std::uint32_t count) {
     if (data == nullptr) count = 0;
     std::string text(static_cast<std::size_t>(count) + 2, '\0');
     if (count > 0) std::memcpy(&text[0], data, count);
     return text;
 }
+
+}  // namespace
 
 VirtualChannelRDP::VirtualChannelRDP(RequestExecutor& requests) : requests_(requests) {
     Trace(std::string("VirtualChannelRDP (") + __DATE__ + __TIME__ + " R)");
@@ -148,15 +148,11 @@ bool VirtualChannelRDP::InitVirtualChannels(ChannelSession& session) {
     const UINT code = session.RegisterChannels(channels, 2);
 
     LogStream log = OpenLogFile();
-    if (code != CHANNEL_RC_OK) {
-        WriteLogRawLine(log, "Virtual channel init failed (" + std::to_string(code) + ")");
-        CloseLogFile(log);
-        platform::ShowMessage("RDP Virtual channel Init Failed", "OrvelServer");
-        return false;
-    }
-    WriteLogRawLine(log, "Virtual channel init successful");
+    WriteLogRawLine(log, code == CHANNEL_RC_OK ? "Virtual channel init successful"
+                                               : "Virtual channel init failed (" + std::to_string(code) + ")");
     CloseLogFile(log);
-    return true;
+    if (code != CHANNEL_RC_OK) platform::ShowMessage("RDP Virtual channel Init Failed", "OrvelServer");
+    return code == CHANNEL_RC_OK;
 }
 
 void VirtualChannelRDP::OnVirtualChannelClientConnected(ChannelSession& session) {
@@ -333,11 +329,8 @@ void HandleOpenEvent(ChannelSession* session, DWORD openHandle, UINT event, LPVO
                 session->OnDataChunk(openHandle, static_cast<const char*>(pData), dataLength, totalLength, dataFlags);
             break;
         case CHANNEL_EVENT_WRITE_COMPLETE:
-            Trace("-Event \"Write complete\"");
-            if (session != nullptr) session->OnWriteFinished(pData);
-            break;
         case CHANNEL_EVENT_WRITE_CANCELLED:
-            Trace("-Event \"Write cancelled\"");
+            Trace(event == CHANNEL_EVENT_WRITE_COMPLETE ? "-Event \"Write complete\"" : "-Event \"Write cancelled\"");
             if (session != nullptr) session->OnWriteFinished(pData);
             break;
         default: break;

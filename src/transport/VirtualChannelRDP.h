@@ -119,8 +119,6 @@ private:
 // The single process-wide connection, on which the two platform callbacks act.
 VirtualChannelRDP& TheVirtualChannel();
 
-std::string ChannelDataToString(const void* data, std::uint32_t count);
-
 // The events of one session, whichever entry's callback delivered them.
 void HandleInitEvent(ChannelSession* session, UINT event, LPVOID pData, UINT dataLength);
 void HandleOpenEvent(ChannelSession* session, DWORD openHandle, UINT event, LPVOID pData, UINT32 dataLength,

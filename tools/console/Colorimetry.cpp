@@ -106,17 +106,14 @@ Srgb SrgbOf(const Colour& colour) {
     // Rounding is not clipping.
     constexpr double kSlack = 1e-4;
     Srgb srgb;
-    std::array<int, 3> channel{};
+    int* const channel[] = {&srgb.r, &srgb.g, &srgb.b};
     for (std::size_t i = 0; i < 3; ++i) {
         const double v = rgb[i] / white[i];
         if (v < -kSlack || v > 1 + kSlack) srgb.clipped = true;
         const double clipped = std::clamp(v, 0.0, 1.0);
         const double encoded = clipped <= 0.0031308 ? 12.92 * clipped : 1.055 * std::pow(clipped, 1 / 2.4) - 0.055;
-        channel[i] = static_cast<int>(std::lround(encoded * 255));
+        *channel[i] = static_cast<int>(std::lround(encoded * 255));
     }
-    srgb.r = channel[0];
-    srgb.g = channel[1];
-    srgb.b = channel[2];
     return srgb;
 }
 

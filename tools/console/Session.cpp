@@ -276,13 +276,8 @@ void Session::Note(const std::string& where, const std::string& what) {
 
 void Session::Fail(const std::string& request, const std::string& where, const std::string& what) {
     ++failures_;
-    out_.flush();
-    diagnostics_ << options_.program << ": " << where << ": " << what << " to " << request;
-    if (!options_.keepGoing) {
-        stopped_ = true;
-        diagnostics_ << "; stopped (--keep-going runs on)";
-    }
-    diagnostics_ << '\n';
+    if (!options_.keepGoing) stopped_ = true;
+    Note(where, what + " to " + request + (options_.keepGoing ? "" : "; stopped (--keep-going runs on)"));
 }
 
 int Session::Finish() {

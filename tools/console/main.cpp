@@ -40,15 +40,17 @@ int main(int argc, char** argv) {
             ->type_name("DIR");
     };
     backend.open = [&](std::string& problem) -> Executor {
+        const auto fail = [&problem](const std::string& why) {
+            problem = why;
+            return Executor();
+        };
         std::error_code error;
         fs::path defaultDriverDir;
         std::string chosen = libraryOption;
         if (chosen.empty()) {
             const std::string programDirectory = nelko::support::ExecutableDirectory();
-            if (programDirectory.empty()) {
-                problem = "cannot tell where this program is; name the add-in with --library";
-                return nullptr;
-            }
+            if (programDirectory.empty())
+                return fail("cannot tell where this program is; name the add-in with --library");
             const fs::path beside = fs::path(programDirectory) / NELKO_ADDIN_FILE_NAME;
             if (fs::exists(beside, error)) {
                 chosen = beside.string();
@@ -60,23 +62,15 @@ int main(int argc, char** argv) {
             }
         }
         library = fs::absolute(chosen, error);
-        if (error) {
-            problem = "cannot use the library path " + chosen + ": " + error.message();
-            return nullptr;
-        }
-        if (!fs::is_regular_file(library, error)) {
-            problem = "cannot load the add-in library " + library.string() + ": no such file";
-            return nullptr;
-        }
+        if (error) return fail("cannot use the library path " + chosen + ": " + error.message());
+        if (!fs::is_regular_file(library, error))
+            return fail("cannot load the add-in library " + library.string() + ": no such file");
         addin = AddinLibrary::Load(library.string(), problem, AddinLibrary::Needs::SimulationExecute);
         if (addin == nullptr) return nullptr;
         fs::path driverDir = driverDirOption;
         if (driverDir.empty()) driverDir = defaultDriverDir.empty() ? library.parent_path() : defaultDriverDir;
         fs::current_path(driverDir, error);
-        if (error) {
-            problem = "cannot work in the driver folder " + driverDir.string() + ": " + error.message();
-            return nullptr;
-        }
+        if (error) return fail("cannot work in the driver folder " + driverDir.string() + ": " + error.message());
         return [addin](const std::string& request) { return addin->Execute(request); };
     };
     backend.describe = [&library] { return "Add-in " + library.string() + " loaded"; };
