@@ -193,5 +193,16 @@ TEST(Session, DrawsOnlySuccessfulGetSpectralDataAllAndFailsOnlyOnErrorOrNoRespon
     }
 }
 
+// nelko-remote shares the session: its messages must name it, not nelko-console.
+TEST(Session, APlotThatCannotBeWrittenAtTheEndIsNamedByTheProgramInUse) {
+    std::ostringstream out, diagnostics;
+    SessionOptions options;
+    options.program = "nelko-remote";
+    options.plotFile = ::testing::TempDir();  // a folder: the open for writing fails
+    Session session([](const std::string&) { return std::optional<std::string>("OK"); }, options, out, diagnostics);
+    EXPECT_EQ(session.Finish(), kExitUnusable);
+    EXPECT_EQ(diagnostics.str().rfind("nelko-remote: cannot write the plot ", 0), 0u) << diagnostics.str();
+}
+
 }  // namespace
 }  // namespace nelko::console

@@ -286,7 +286,7 @@ int Session::Finish() {
         plot << RenderSvgPlot(plotCurves_, "Reflectance curves of the session");
         plot.close();
         if (!plot) {
-            diagnostics_ << "nelko-console: cannot write the plot " << options_.plotFile << '\n';
+            diagnostics_ << options_.program << ": cannot write the plot " << options_.plotFile << '\n';
             return kExitUnusable;
         }
         diagnostics_ << options_.program << ": " << plotCurves_.size() << " curves plotted in " << options_.plotFile
