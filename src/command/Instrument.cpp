@@ -12,29 +12,14 @@ const std::string kHello = "Hello";
 
 bool StartsWithHello(const std::string& name) { return name.compare(0, kHello.size(), kHello) == 0; }
 
-// "Command NAME (P1, P2)", put together in one allocation: it is built for every request.
+// "Command NAME (P1, P2)"
 std::string CommandTraceText(const std::string& name, const Parameters& parameters) {
-    static const char kPrefix[] = "Command ";
-    std::size_t length = sizeof kPrefix - 1 + name.size() + 3;
-    for (const std::string& parameter : parameters) length += parameter.size() + 2;
-    std::string text;
-    text.reserve(length);
-    text.append(kPrefix).append(name).append(" (");
+    std::string text = "Command " + name + " (";
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         if (i > 0) text += ", ";
         text += parameters[i];
     }
-    text += ')';
-    return text;
-}
-
-// "Unknown command "NAME"", in one allocation.
-std::string UnknownCommandText(const std::string& name) {
-    static const char kPrefix[] = "Unknown command \"";
-    std::string text;
-    text.reserve(sizeof kPrefix + name.size());
-    text.append(kPrefix).append(name) += '"';
-    return text;
+    return text + ')';
 }
 
 }  // namespace
@@ -60,7 +45,7 @@ Result Instrument::Execute(const std::string& request) {
         if (name == "Init") return OnInit(parameters);
 
         const auto entry = commandTable_.find(name);
-        if (entry == commandTable_.end()) return Result::Failure(UnknownCommandText(name));
+        if (entry == commandTable_.end()) return Result::Failure("Unknown command \"" + name + '"');
         Trace(CommandTraceText(name, parameters));
         return entry->second(parameters);
     } catch (const std::exception& error) {

@@ -3,14 +3,8 @@
 namespace nelko {
 
 std::string Result::ToString() const {
-    const char* const status = ok ? "OK" : "ERROR";
-    std::string response;
-    response.reserve(6 + text.size());  // one allocation whatever the text
-    response += status;
-    if (!text.empty()) {
-        response += '|';
-        response += text;
-    }
+    std::string response = ok ? "OK" : "ERROR";
+    if (!text.empty()) response.append(1, '|').append(text);
     return response;
 }
 

@@ -94,18 +94,8 @@ LogStream OpenWithSeam(const LogTestSeam& seam) {
 }
 
 void WriteWithSeam(LogStream& stream, const LogTestSeam& seam, const std::string& message) {
-    const platform::LocalTime now = seam.clock ? seam.clock() : platform::CurrentLocalTime();
-    // Nearly every line fits on the stack: no allocation, and still one write per entry.
-    char shortLine[512];
-    const std::size_t stamp = FormatStamp(shortLine, now);
-    if (message.size() < sizeof shortLine - stamp) {
-        message.copy(shortLine + stamp, message.size());
-        shortLine[stamp + message.size()] = '\n';
-        stream.Write(shortLine, stamp + message.size() + 1);
-        return;
-    }
-    std::string line(shortLine, stamp);
-    line.append(message).push_back('\n');
+    std::string line;
+    FormatLogLine(seam.clock ? seam.clock() : platform::CurrentLocalTime(), message, line);
     stream.Write(line.data(), line.size());
 }
 

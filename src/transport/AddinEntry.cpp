@@ -48,9 +48,7 @@ NELKO_ADDIN_EXPORT void SimulationExecute(const char* request, char* buffer, std
                                           std::uint32_t* responseLength) {
     std::uint32_t delivered = 0;
     try {
-        // Longer than a string's inline buffer: made once, not at every request.
-        static const std::string traceText("SimulationExecute");
-        nelko::Trace(traceText);
+        nelko::Trace("SimulationExecute");
         if (request != nullptr) {
             const std::string response = nelko::theRequests.Execute(request);
             if (buffer != nullptr && response.size() < bufferSize) {
