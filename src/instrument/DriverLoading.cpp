@@ -73,8 +73,10 @@ void TraceEndAfterThrowingDriver() {
     std::abort();
 }
 
-// The process still ends when this returns: abort() goes on to exit.
-void TraceAbortWhileLoading(int) { TraceEndAfterThrowingDriver(); }
+void TraceAbortWhileLoading(int) {
+    TraceEndAfterThrowingDriver();
+    platform::EndAbortingProcess();
+}
 
 // The loader runs the driver's static constructors under its own lock. An exception from
 // one would unwind through the loader and leave that lock held: every later load, in any

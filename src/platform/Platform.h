@@ -80,6 +80,15 @@ void CloseLibrary(LibraryHandle library);
 // where there is no desktop message box).
 void ShowMessage(const std::string& text, const std::string& caption);
 
+// ---- Process end -------------------------------------------------------------------
+
+// For a SIGABRT handler that has said why the process ends: ends it at once, as abort()
+// would but with nothing more of the process run. Windows' abort() goes on through
+// ExitProcess, which runs every library's detach code and static destructors, inside a
+// loader a failed library load leaves locked; there this terminates the process. POSIX's
+// abort() kills the process by the signal once the handler returns: there this does nothing.
+void EndAbortingProcess();
+
 // ---- Library lifetime --------------------------------------------------------------
 
 // Reports the add-in library's load and unload to the given callbacks. Defined as a

@@ -179,6 +179,8 @@ void CloseLibrary(LibraryHandle library) {
     if (library != nullptr) ::dlclose(library);
 }
 
+void EndAbortingProcess() {}
+
 void ShowMessage(const std::string& text, const std::string& caption) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
