@@ -15,7 +15,7 @@ public:
     static Result Failure(std::string text) { return Result(false, std::move(text)); }
 
     // "OK" or "ERROR", then "|" and the text when there is one.
-    std::string ToString() const;
+    std::string ToString() const { return (ok ? "OK" : "ERROR") + (text.empty() ? std::string() : "|" + text); }
 
     bool ok;
     std::string text;

@@ -80,15 +80,6 @@ void CloseLibrary(LibraryHandle library);
 // where there is no desktop message box).
 void ShowMessage(const std::string& text, const std::string& caption);
 
-// ---- Process end -------------------------------------------------------------------
-
-// For a SIGABRT handler that has said why the process ends: ends it at once, as abort()
-// would but with nothing more of the process run. Windows' abort() goes on through
-// ExitProcess, which runs every library's detach code and static destructors, inside a
-// loader a failed library load leaves locked; there this terminates the process. POSIX's
-// abort() kills the process by the signal once the handler returns: there this does nothing.
-void EndAbortingProcess();
-
 // ---- Library lifetime --------------------------------------------------------------
 
 // Reports the add-in library's load and unload to the given callbacks. Defined as a
@@ -105,5 +96,10 @@ public:
 private:
     Callback onDetach_;
 };
+
+// For a SIGABRT handler that has traced why: ends the process at once, running nothing more
+// of it. Windows' abort() would go on through ExitProcess and every library's detach code;
+// POSIX's kills by the signal once the handler returns, so there this does nothing.
+void EndAbortingProcess();
 
 }  // namespace nelko::platform

@@ -163,10 +163,7 @@ void CloseLibrary(LibraryHandle library) {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-void EndAbortingProcess() {
-    // abort()'s own exit code.
-    ::TerminateProcess(::GetCurrentProcess(), 3);
-}
+void EndAbortingProcess() { ::TerminateProcess(::GetCurrentProcess(), 3); }  // abort()'s exit code
 
 void ShowMessage(const std::string& text, const std::string& caption) {
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
