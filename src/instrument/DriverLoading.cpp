@@ -97,11 +97,11 @@ platform::LibraryHandle OpenDriverLibrary(const std::string& path) noexcept {
 
 }  // namespace
 
-// The library stays marked loaded while it is closed, as a unique_ptr's reset would not do.
+// Marked unloaded before it is closed: a driver whose static destructors call the add-in
+// back finds no driver rather than one half torn down.
 void Instrument::UnloadDriver() {
-    platform::CloseLibrary(driverModule_.get());
-    static_cast<void>(driverModule_.release());
     driver_ = DriverEntryPoints{};
+    driverModule_.reset();
 }
 
 bool Instrument::LoadDriver(const std::string& name) {
