@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../NelkoDriver.h"
+#include "NelkoDriver.h"
 
 namespace nelko::simulator {
 
